@@ -1,0 +1,150 @@
+// The driver: starts one of the built programs the way a person at a terminal (or a shell with
+// redirections) would, lets a test or the tour steer it with keys and signals, and reads what it
+// prints. Every wait is bounded by a deadline, and whatever a Program started is killed and reaped
+// when the Program object goes away, pass or fail.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace demo {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// How long an await may take before it counts as "never happened". Generous on purpose: an await
+// returns as soon as its event comes, so only a failing test ever waits this long, and a loaded
+// machine must not turn a slow event into a failure. POSIX_DEMOS_PATIENCE multiplies it.
+Clock::duration patience(Clock::duration base = seconds(30));
+
+// Where the program's standard streams go.
+enum class Stdin { Pipe, Eof, File };
+
+struct Launch {
+    std::vector<std::string> args{};  // after the program's name
+
+    // true: stdin, stdout and stderr are a pseudo-terminal whose slave is the program's controlling
+    // terminal; the program leads its own session and is the foreground process group, so Ctrl-C
+    // and Ctrl-\ typed by interrupt()/quit() reach it as at a real terminal.
+    // false: stdout and stderr are pipes (block-buffered, as when redirected); stdin as below.
+    bool terminal = true;
+    bool echo = false;  // terminal echo of typed keys; off so transcripts hold only program output
+
+    Stdin input = Stdin::Pipe;  // only when terminal == false
+    std::string input_file{};     // with Stdin::File
+    std::string output_file{};    // when not empty (and terminal == false): stdout goes to this file
+
+    std::vector<std::pair<std::string, std::string>> env{};  // added to the test's environment
+    std::vector<int> ignored{};        // signals set to SIG_IGN before exec, as a shell does for `cmd &`
+    std::optional<int> niceness{};     // niceness set before exec
+    bool unprivileged = false;       // run as user and group "nobody" (the test must be root)
+
+    double time_scale = 0;   // > 0: sleep() and alarm() in the program run this many times faster
+    std::string faults{};      // not empty: plan for the fault library, e.g. "pthread_create#2=EAGAIN"
+    std::string kill_log{};    // not empty: the fault library appends "<pid> <signal>\n" per kill()
+};
+
+// How a program ended, or that it had not ended by the deadline.
+struct Ending {
+    enum Kind { Running, Exited, Killed } kind = Running;
+    int value = 0;  // exit status, or signal number
+    bool operator==(const Ending&) const = default;
+};
+Ending exited(int status);
+Ending killed_by(int signal);
+std::ostream& operator<<(std::ostream& out, const Ending& ending);
+std::string describe(const Ending& ending);
+
+// The result of an await: whether it happened and, if not, what the person would have seen.
+struct Check {
+    bool ok = false;
+    std::string what;
+    explicit operator bool() const { return ok; }
+};
+
+class Program {
+public:
+    Program(std::string name, Launch launch = {});
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t pid() const { return pid_; }
+    const std::string& name() const { return name_; }
+
+    // Keys and bytes. On a terminal, interrupt() and quit() type the terminal's own interrupt and
+    // quit characters; they first let the reader take everything already written, because the
+    // terminal discards undelivered output when it turns such a key into a signal.
+    void type(std::string_view text);
+    void interrupt();
+    void quit();
+    void close_input();  // end of file on a stdin pipe
+
+    // Signals from outside, as `kill` would send them.
+    void signal(int sig);          // to the program
+    void signal_group(int sig);    // to its process group
+    std::vector<pid_t> children() const;  // its child processes now
+    // Waits until the program has a child and gives back its process ID (0 if none came in time).
+    pid_t await_child(Clock::duration within = patience());
+
+    // Output. On a terminal, stdout and stderr are one stream, as on the screen; line ends are
+    // "\n" whatever the terminal turned them into. Reading moves a cursor: await_line and
+    // await_text look only at what came after the previous match.
+    Check await_line(std::string_view line, Clock::duration within = patience());
+    Check await_text(std::string_view text, Clock::duration within = patience());
+    Check await_lines(std::size_t count, Clock::duration within = patience());  // total lines seen
+    Check silent_for(Clock::duration span);  // nothing new is printed for that long
+    std::string output() const;              // everything on stdout (terminal: the screen) so far
+    std::string errors() const;              // everything on stderr (pipes only)
+    std::vector<std::string> lines() const;  // output() as lines; a cut last line is included
+    std::string unread() const;              // output after the cursor
+
+    // Waits for the end; after it, output() holds everything the program wrote.
+    Ending await_end(Clock::duration within = patience());
+    bool running();
+
+private:
+    void start(const Launch& launch);
+    void read_loop();
+    Check await(std::string_view what, Clock::duration within,
+                const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find);
+    void type_signal_key(int index);
+    void stop_everything();
+
+    std::string name_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    Ending ending_;
+    bool terminal_ = true;
+    int input_ = -1;   // pty master or stdin pipe (write side)
+    int master_ = -1;  // pty master (terminal mode)
+    int out_ = -1, err_ = -1;  // pipe read sides (pipe mode)
+    int wake_[2] = {-1, -1};   // tells the reader thread to stop
+    std::string out_file_;
+    std::string private_dir_;  // copies of the binary for an unprivileged run
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::string out_text_, err_text_;
+    bool out_closed_ = false, err_closed_ = false;
+    std::size_t cursor_ = 0;
+    std::thread reader_;
+};
+
+// Absolute path of a built program, and of the test-only preload libraries.
+std::string program_path(std::string_view name);
+
+}  // namespace demo
