@@ -161,6 +161,7 @@ Program::~Program()
 void Program::start(const Launch& launch)
 {
     terminal_ = launch.terminal;
+    mirror_ = launch.mirror;
     std::string path = program_path(name_);
     std::string timescale = POSIX_DEMOS_TIMESCALE_LIB;
     std::string faults = POSIX_DEMOS_FAULTS_LIB;
@@ -367,6 +368,8 @@ void Program::read_loop()
             if (got <= 0) {  // end of file; a terminal whose last slave is closed says EIO
                 (is_err ? err_closed_ : out_closed_) = true;
             } else {
+                if (mirror_ >= 0)
+                    (void)!::write(mirror_, buffer, static_cast<std::size_t>(got));
                 std::string& text = is_err ? err_text_ : out_text_;
                 for (ssize_t k = 0; k < got; ++k)
                     if (!(terminal_ && buffer[k] == '\r'))

@@ -42,6 +42,7 @@ struct Launch {
     // false: stdout and stderr are pipes (block-buffered, as when redirected); stdin as below.
     bool terminal = true;
     bool echo = false;  // terminal echo of typed keys; off so transcripts hold only program output
+    int mirror = -1;    // >= 0: everything the program prints is also copied there as it comes
 
     Stdin input = Stdin::Pipe;  // only when terminal == false
     std::string input_file{};     // with Stdin::File
@@ -134,6 +135,7 @@ private:
     int out_ = -1, err_ = -1;  // pipe read sides (pipe mode)
     int wake_[2] = {-1, -1};   // tells the reader thread to stop
     std::string out_file_;
+    int mirror_ = -1;
     std::string private_dir_;  // copies of the binary for an unprivileged run
 
     mutable std::mutex lock_;
