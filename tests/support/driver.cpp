@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +29,7 @@ namespace demo {
 namespace {
 
 constexpr uid_t nobody = 65534;
+constexpr int sanitizer_status = 66;  // the exit status the test presets give sanitizer reports
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -574,6 +576,9 @@ Ending Program::await_end(Clock::duration within)
     // that outlives it may keep them open, so don't wait for their end for long.
     std::unique_lock hold(lock_);
     changed_.wait_for(hold, seconds(2), [this] { return out_closed_ && (terminal_ || err_closed_); });
+    if (ending_ == exited(sanitizer_status) && POSIX_DEMOS_SANITIZE[0] != '\0')
+        std::fprintf(stderr, "%s: sanitizer report:\n%s%s\n", name_.c_str(), err_text_.c_str(),
+                     terminal_ ? out_text_.c_str() : "");
     return ending_;
 }
 
