@@ -31,9 +31,15 @@ void expect_handoff_every_time(bool terminal, int runs)
     }
 }
 
-TEST(WaitWakeHandoff, WaitsThenSignalsThenReturnsAtATerminal) { expect_handoff_every_time(true, 150); }
+TEST(WaitWakeHandoff, WaitsThenSignalsThenReturnsAtATerminal)
+{
+    expect_handoff_every_time(true, 150);
+}
 
-TEST(WaitWakeHandoff, WaitsThenSignalsThenReturnsOnAPipe) { expect_handoff_every_time(false, 150); }
+TEST(WaitWakeHandoff, WaitsThenSignalsThenReturnsOnAPipe)
+{
+    expect_handoff_every_time(false, 150);
+}
 
 TEST(WaitWakeHandoff, ATimeScaledPauseStillSeparatesTheRoles)
 {
@@ -47,7 +53,8 @@ TEST(WaitWakeHandoff, ATimeScaledPauseStillSeparatesTheRoles)
 
 TEST(WaitWakeHandoff, ASecondThreadThatCannotStartIsReported)
 {
-    Program handoff("wait_wake_handoff", {.terminal = false, .time_scale = 100, .faults = "pthread_create#2=EAGAIN"});
+    Program handoff(
+        "wait_wake_handoff", {.terminal = false, .time_scale = 100, .faults = "pthread_create#2=EAGAIN"});
     ASSERT_EQ(handoff.await_end(), demo::exited(1));
     EXPECT_EQ(handoff.errors(), "pthread_create: Resource temporarily unavailable\n");
     EXPECT_EQ(handoff.output(), "Waiting on condition variable cond1\n");

@@ -61,7 +61,7 @@ TEST(GuardedTally, ReportsEachFailedCreationAndCountsWhatRan)
         {"pthread_create#1=EAGAIN", {"Counter value: 1", "Thread creation failed: 11"}, false},
         {"pthread_create#2=EAGAIN", {"Counter value: 1", "Thread creation failed: 11"}, false},
         {"pthread_create#1=EAGAIN,pthread_create#2=EINVAL",
-         {"Thread creation failed: 11", "Thread creation failed: 22"}, true},
+            {"Thread creation failed: 11", "Thread creation failed: 22"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.faults);

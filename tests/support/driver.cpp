@@ -123,8 +123,14 @@ Clock::duration patience(Clock::duration base)
     return std::chrono::duration_cast<Clock::duration>(base * factor);
 }
 
-Ending exited(int status) { return {Ending::Exited, status}; }
-Ending killed_by(int signal) { return {Ending::Killed, signal}; }
+Ending exited(int status)
+{
+    return {Ending::Exited, status};
+}
+Ending killed_by(int signal)
+{
+    return {Ending::Killed, signal};
+}
 
 std::string describe(const Ending& ending)
 {
@@ -139,7 +145,10 @@ std::string describe(const Ending& ending)
     return "was still running";
 }
 
-std::ostream& operator<<(std::ostream& out, const Ending& ending) { return out << describe(ending); }
+std::ostream& operator<<(std::ostream& out, const Ending& ending)
+{
+    return out << describe(ending);
+}
 
 std::string program_path(std::string_view name)
 {
@@ -176,8 +185,9 @@ void Program::start(const Launch& launch)
             fail("mkdtemp");
         private_dir_ = dir;
         namespace fs = std::filesystem;
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(dir,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                fs::perms::others_exec);
         for (std::string* file : {&path, &timescale, &faults}) {
             std::string copy = private_dir_ + "/" + fs::path(*file).filename().string();
             fs::copy_file(*file, copy, fs::copy_options::overwrite_existing);
@@ -214,7 +224,8 @@ void Program::start(const Launch& launch)
         // An address-sanitized program wants its runtime first; ours come first on purpose.
         if (std::string_view(POSIX_DEMOS_SANITIZE).find("address") != std::string_view::npos) {
             const char* old = std::getenv("ASAN_OPTIONS");
-            set_env("ASAN_OPTIONS", std::string(old ? old : "") + (old ? ":" : "") + "verify_asan_link_order=0");
+            set_env(
+                "ASAN_OPTIONS", std::string(old ? old : "") + (old ? ":" : "") + "verify_asan_link_order=0");
         }
     }
     for (const auto& [key, value] : launch.env)
@@ -410,8 +421,14 @@ void Program::type_signal_key(int index)
     write_all(master_, std::string_view(&key, 1));
 }
 
-void Program::interrupt() { type_signal_key(VINTR); }
-void Program::quit() { type_signal_key(VQUIT); }
+void Program::interrupt()
+{
+    type_signal_key(VINTR);
+}
+void Program::quit()
+{
+    type_signal_key(VQUIT);
+}
 
 void Program::close_input()
 {
@@ -432,9 +449,15 @@ void Program::signal(int sig)
         ::kill(pid_, sig);
 }
 
-void Program::signal_group(int sig) { ::kill(-pid_, sig); }
+void Program::signal_group(int sig)
+{
+    ::kill(-pid_, sig);
+}
 
-std::vector<pid_t> Program::children() const { return reaped_ ? std::vector<pid_t>{} : children_of(pid_); }
+std::vector<pid_t> Program::children() const
+{
+    return reaped_ ? std::vector<pid_t>{} : children_of(pid_);
+}
 
 pid_t Program::await_child(Clock::duration within)
 {
@@ -450,7 +473,7 @@ pid_t Program::await_child(Clock::duration within)
 }
 
 Check Program::await(std::string_view what, Clock::duration within,
-                     const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find)
+    const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find)
 {
     auto until = Clock::now() + within;
     std::unique_lock hold(lock_);
@@ -459,14 +482,16 @@ Check Program::await(std::string_view what, Clock::duration within,
             cursor_ = *end;
             return {true, {}};
         }
-        if ((out_closed_ && out_file_.empty()) || changed_.wait_until(hold, until) == std::cv_status::timeout) {
+        if ((out_closed_ && out_file_.empty()) ||
+            changed_.wait_until(hold, until) == std::cv_status::timeout) {
             if (auto end = find(out_text_, cursor_)) {
                 cursor_ = *end;
                 return {true, {}};
             }
             std::string why = out_closed_ && out_file_.empty() ? "the output ended" : "nothing like it came";
-            return {false, name_ + ": waited for " + std::string(what) + "; " + why + ". The output after the last match was: " +
-                               excerpt(out_text_.substr(cursor_))};
+            return {false,
+                name_ + ": waited for " + std::string(what) + "; " + why +
+                    ". The output after the last match was: " + excerpt(out_text_.substr(cursor_))};
         }
     }
 }
@@ -475,39 +500,39 @@ Check Program::await_line(std::string_view line, Clock::duration within)
 {
     std::string wanted(line);
     return await("the line \"" + wanted + "\"", within,
-                 [wanted](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
-                     for (std::size_t at = from; at < text.size();) {
-                         std::size_t end = text.find('\n', at);
-                         if (end == std::string::npos)
-                             return std::nullopt;
-                         if (text.compare(at, end - at, wanted) == 0 && end - at == wanted.size())
-                             return end + 1;
-                         at = end + 1;
-                     }
-                     return std::nullopt;
-                 });
+        [wanted](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
+            for (std::size_t at = from; at < text.size();) {
+                std::size_t end = text.find('\n', at);
+                if (end == std::string::npos)
+                    return std::nullopt;
+                if (text.compare(at, end - at, wanted) == 0 && end - at == wanted.size())
+                    return end + 1;
+                at = end + 1;
+            }
+            return std::nullopt;
+        });
 }
 
 Check Program::await_text(std::string_view wanted_text, Clock::duration within)
 {
     std::string wanted(wanted_text);
     return await("the text \"" + wanted + "\"", within,
-                 [wanted](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
-                     std::size_t at = text.find(wanted, from);
-                     if (at == std::string::npos)
-                         return std::nullopt;
-                     return at + wanted.size();
-                 });
+        [wanted](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
+            std::size_t at = text.find(wanted, from);
+            if (at == std::string::npos)
+                return std::nullopt;
+            return at + wanted.size();
+        });
 }
 
 Check Program::await_lines(std::size_t count, Clock::duration within)
 {
     return await(std::to_string(count) + " lines in all", within,
-                 [count](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
-                     if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < count)
-                         return std::nullopt;
-                     return from;
-                 });
+        [count](const std::string& text, std::size_t from) -> std::optional<std::size_t> {
+            if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < count)
+                return std::nullopt;
+            return from;
+        });
 }
 
 Check Program::silent_for(Clock::duration span)
@@ -518,7 +543,8 @@ Check Program::silent_for(Clock::duration span)
     changed_.wait_for(hold, span, [&] { return out_text_.size() + err_text_.size() != before; });
     if (out_text_.size() + err_text_.size() == before)
         return {true, {}};
-    return {false, name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_)};
+    return {
+        false, name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_)};
 }
 
 std::string Program::output() const
@@ -578,7 +604,7 @@ Ending Program::await_end(Clock::duration within)
     changed_.wait_for(hold, seconds(2), [this] { return out_closed_ && (terminal_ || err_closed_); });
     if (ending_ == exited(sanitizer_status) && POSIX_DEMOS_SANITIZE[0] != '\0')
         std::fprintf(stderr, "%s: sanitizer report:\n%s%s\n", name_.c_str(), err_text_.c_str(),
-                     terminal_ ? out_text_.c_str() : "");
+            terminal_ ? out_text_.c_str() : "");
     return ending_;
 }
 
@@ -594,8 +620,7 @@ void Program::stop_everything()
             kill(p, SIGKILL);
         if (!reaped_) {
             int status = 0;
-            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
             reaped_ = true;
         }
         auto until = Clock::now() + seconds(10);

@@ -45,17 +45,17 @@ struct Launch {
     int mirror = -1;    // >= 0: everything the program prints is also copied there as it comes
 
     Stdin input = Stdin::Pipe;  // only when terminal == false
-    std::string input_file{};     // with Stdin::File
-    std::string output_file{};    // when not empty (and terminal == false): stdout goes to this file
+    std::string input_file{};   // with Stdin::File
+    std::string output_file{};  // when not empty (and terminal == false): stdout goes to this file
 
     std::vector<std::pair<std::string, std::string>> env{};  // added to the test's environment
-    std::vector<int> ignored{};        // signals set to SIG_IGN before exec, as a shell does for `cmd &`
-    std::optional<int> niceness{};     // niceness set before exec
-    bool unprivileged = false;       // run as user and group "nobody" (the test must be root)
+    std::vector<int> ignored{};     // signals set to SIG_IGN before exec, as a shell does for `cmd &`
+    std::optional<int> niceness{};  // niceness set before exec
+    bool unprivileged = false;      // run as user and group "nobody" (the test must be root)
 
     double time_scale = 0;   // > 0: sleep() and alarm() in the program run this many times faster
-    std::string faults{};      // not empty: plan for the fault library, e.g. "pthread_create#2=EAGAIN"
-    std::string kill_log{};    // not empty: the fault library appends "<pid> <signal>\n" per kill()
+    std::string faults{};    // not empty: plan for the fault library, e.g. "pthread_create#2=EAGAIN"
+    std::string kill_log{};  // not empty: the fault library appends "<pid> <signal>\n" per kill()
 };
 
 // How a program ended, or that it had not ended by the deadline.
@@ -95,8 +95,8 @@ public:
     void close_input();  // end of file on a stdin pipe
 
     // Signals from outside, as `kill` would send them.
-    void signal(int sig);          // to the program
-    void signal_group(int sig);    // to its process group
+    void signal(int sig);                 // to the program
+    void signal_group(int sig);           // to its process group
     std::vector<pid_t> children() const;  // its child processes now
     // Waits until the program has a child and gives back its process ID (0 if none came in time).
     pid_t await_child(Clock::duration within = patience());
@@ -121,7 +121,7 @@ private:
     void start(const Launch& launch);
     void read_loop();
     Check await(std::string_view what, Clock::duration within,
-                const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find);
+        const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find);
     void type_signal_key(int index);
     void stop_everything();
 
@@ -130,8 +130,8 @@ private:
     bool reaped_ = false;
     Ending ending_;
     bool terminal_ = true;
-    int input_ = -1;   // pty master or stdin pipe (write side)
-    int master_ = -1;  // pty master (terminal mode)
+    int input_ = -1;           // pty master or stdin pipe (write side)
+    int master_ = -1;          // pty master (terminal mode)
     int out_ = -1, err_ = -1;  // pipe read sides (pipe mode)
     int wake_[2] = {-1, -1};   // tells the reader thread to stop
     std::string out_file_;

@@ -42,9 +42,12 @@ const char* kill_log = nullptr;
 
 int error_number(const char* name)
 {
-    struct Named { const char* name; int number; };
+    struct Named {
+        const char* name;
+        int number;
+    };
     static const Named known[] = {{"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EINVAL", EINVAL},
-                                  {"ENOSYS", ENOSYS}, {"EPERM", EPERM},   {"ENOSPC", ENOSPC}};
+        {"ENOSYS", ENOSYS}, {"EPERM", EPERM}, {"ENOSPC", ENOSPC}};
     for (const Named& n : known)
         if (std::strcmp(n.name, name) == 0)
             return n.number;
@@ -96,8 +99,7 @@ int failure_for(Call call)
     return 0;
 }
 
-template <typename F>
-F next(const char* name)
+template <typename F> F next(const char* name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
@@ -108,7 +110,8 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
 {
     if (int error = failure_for(PthreadCreate))
         return error;
-    static auto real = next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+    static auto real =
+        next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
     return real(thread, attr, body, arg);
 }
 

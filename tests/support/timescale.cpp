@@ -54,7 +54,8 @@ extern "C" unsigned int sleep(unsigned int seconds)
     timespec left{};
     unsigned result = 0;
     if (nanosleep(&want, &left) == -1 && errno == EINTR)
-        result = program_seconds(static_cast<double>(left.tv_sec) + static_cast<double>(left.tv_nsec) / 1e9, false);
+        result = program_seconds(
+            static_cast<double>(left.tv_sec) + static_cast<double>(left.tv_nsec) / 1e9, false);
     errno = saved;
     return result;
 }
@@ -67,6 +68,7 @@ extern "C" unsigned int alarm(unsigned int seconds)
     itimerval previous{};
     setitimer(ITIMER_REAL, &next, &previous);
     errno = saved;
-    return program_seconds(static_cast<double>(previous.it_value.tv_sec) +
-                           static_cast<double>(previous.it_value.tv_usec) / 1e6, true);
+    return program_seconds(
+        static_cast<double>(previous.it_value.tv_sec) + static_cast<double>(previous.it_value.tv_usec) / 1e6,
+        true);
 }
