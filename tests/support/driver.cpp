@@ -22,8 +22,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace demo {
 
 namespace {
@@ -155,7 +153,7 @@ std::string program_path(std::string_view name)
     return std::string(POSIX_DEMOS_BIN_DIR) + "/" + std::string(name);
 }
 
-Program::Program(std::string name, Launch launch) : name_(std::move(name))
+Program::Program(std::string name, const Launch& launch) : name_(std::move(name))
 {
     // Children of a program whose parent has ended come to us, so that they too are reaped.
     static const bool subreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
@@ -393,14 +391,14 @@ void Program::read_loop()
     }
 }
 
-void Program::type(std::string_view text)
+void Program::type(std::string_view text) const
 {
     if (input_ < 0)
         throw std::logic_error("the program's input is not a pipe or a terminal");
     write_all(input_, text);
 }
 
-void Program::type_signal_key(int index)
+void Program::type_signal_key(int index) const
 {
     if (!terminal_) {
         signal_group(index == VINTR ? SIGINT : SIGQUIT);
@@ -443,13 +441,13 @@ void Program::close_input()
     }
 }
 
-void Program::signal(int sig)
+void Program::signal(int sig) const
 {
     if (!reaped_)
         ::kill(pid_, sig);
 }
 
-void Program::signal_group(int sig)
+void Program::signal_group(int sig) const
 {
     ::kill(-pid_, sig);
 }

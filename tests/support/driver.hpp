@@ -78,7 +78,7 @@ struct Check {
 
 class Program {
 public:
-    Program(std::string name, Launch launch = {});
+    Program(std::string name, const Launch& launch = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -89,14 +89,14 @@ public:
     // Keys and bytes. On a terminal, interrupt() and quit() type the terminal's own interrupt and
     // quit characters; they first let the reader take everything already written, because the
     // terminal discards undelivered output when it turns such a key into a signal.
-    void type(std::string_view text);
+    void type(std::string_view text) const;
     void interrupt();
     void quit();
     void close_input();  // end of file on a stdin pipe
 
     // Signals from outside, as `kill` would send them.
-    void signal(int sig);                 // to the program
-    void signal_group(int sig);           // to its process group
+    void signal(int sig) const;           // to the program
+    void signal_group(int sig) const;     // to its process group
     std::vector<pid_t> children() const;  // its child processes now
     // Waits until the program has a child and gives back its process ID (0 if none came in time).
     pid_t await_child(Clock::duration within = patience());
@@ -122,7 +122,7 @@ private:
     void read_loop();
     Check await(std::string_view what, Clock::duration within,
         const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find);
-    void type_signal_key(int index);
+    void type_signal_key(int index) const;
     void stop_everything();
 
     std::string name_;

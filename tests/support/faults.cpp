@@ -28,9 +28,9 @@ namespace {
 enum Call { PthreadCreate, Fork, SemInit, Malloc, Calls };
 
 struct Fault {
-    Call call;
     std::size_t size;  // for malloc
     long nth;
+    Call call;
     int error;
 };
 
@@ -51,7 +51,7 @@ int error_number(const char* name)
     for (const Named& n : known)
         if (std::strcmp(n.name, name) == 0)
             return n.number;
-    return std::atoi(name);
+    return static_cast<int>(std::strtol(name, nullptr, 10));
 }
 
 __attribute__((constructor)) void read_plan()
@@ -73,7 +73,7 @@ __attribute__((constructor)) void read_plan()
         if (equals == nullptr)
             continue;
         *hash = '\0';
-        Fault f{Calls, 0, std::atol(hash + 1), error_number(equals + 1)};
+        Fault f{0, std::strtol(hash + 1, nullptr, 10), Calls, error_number(equals + 1)};
         if (std::strcmp(entry, "pthread_create") == 0)
             f.call = PthreadCreate;
         else if (std::strcmp(entry, "fork") == 0)
@@ -106,13 +106,16 @@ template <typename F> F next(const char* name)
 
 }  // namespace
 
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*body)(void*), void* arg)
+// The C library declares it with reserved parameter names, which we may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int pthread_create(
+    pthread_t* newthread, const pthread_attr_t* attr, void* (*start_routine)(void*), void* arg)
 {
     if (int error = failure_for(PthreadCreate))
         return error;
     static auto real =
         next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
-    return real(thread, attr, body, arg);
+    return real(newthread, attr, start_routine, arg);
 }
 
 extern "C" pid_t fork()
