@@ -338,6 +338,19 @@ struct Failed {
     std::string what;
 };
 
+// A scene that can't be played faithfully in this build.
+struct Skipped {
+    std::string why;
+};
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool thread_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool thread_sanitizer = __has_feature(thread_sanitizer);
+#else
+constexpr bool thread_sanitizer = false;
+#endif
+
 void need(const Check& check)
 {
     if (!check)
@@ -618,14 +631,17 @@ void interrupt_release()
     Staged release("interrupt_release");
     pid_t pid = release->pid();
     // The main thread, once it has ended, shows as a zombie while the worker lives on.
-    need(await_proc(*release, "its SIGINT handler, with the main thread ended", [&] {
-        return in_mask(pid, "SigCgt", SIGINT) && state_of(pid) == 'Z' && status_field(pid, "Threads") == "2";
-    }));
+    need(await_proc(*release, "its SIGINT handler, with the main thread ended",
+        [&] { return in_mask(pid, "SigCgt", SIGINT) && state_of(pid) == 'Z'; }));
     need(release->silent_for(milliseconds(700)));
     act(format("cat /proc/%d/stat: Z, the main thread has ended; the worker lives on, waiting", pid));
     act("presses Ctrl-C");
     release->interrupt();
     need(release->await_line("I had to wait until your signal released me!"));
+    if (thread_sanitizer)
+        throw Skipped{
+            "the line came, but the end can't come: ThreadSanitizer's runtime keeps a thread of its "
+            "own, so the process never loses its last thread"};
     release.need_end(demo::exited(0));
     need(release->lines() == std::vector<std::string>{"I had to wait until your signal released me!"},
         "it printed:\n" + release->output());
@@ -738,6 +754,9 @@ void rearmed_alarm()
 
 void interrupt_tally()
 {
+    // It runs a handler only when the program next enters the C library, and the poll never does.
+    if (thread_sanitizer)
+        throw Skipped{"ThreadSanitizer holds signals back from a loop that makes no calls"};
     const int scale = 50;
     say("Each Ctrl-C runs a handler that writes \"CTRL+C\" and sleeps 100 seconds before it counts. SIGINT");
     say("is blocked while it runs, and a blocked signal is held only once: presses during a run make one");
@@ -930,8 +949,9 @@ const Scene scenes[] = {
     {"show_niceness", "prints any process's niceness; an error for one that does not exist", show_niceness},
 };
 
-// Plays one scene; true when the program behaved as promised.
-bool play(const Scene& scene, std::size_t number, std::size_t count)
+enum class Outcome { kept, skipped, failed };
+
+Outcome play(const Scene& scene, std::size_t number, std::size_t count)
 {
     std::string title = format("== %zu/%zu  %s ", number, count, scene.name);
     title.resize(std::max<std::size_t>(title.size(), 100), '=');
@@ -941,6 +961,10 @@ bool play(const Scene& scene, std::size_t number, std::size_t count)
     auto begun = Clock::now();
     try {
         scene.play();
+    } catch (const Skipped& skipped) {
+        screen().limit(0);
+        say(std::string("-- ") + scene.name + ": skipped: " + skipped.why);
+        return Outcome::skipped;
     } catch (const Failed& failed) {
         failure = failed.what;
     } catch (const std::exception& error) {
@@ -950,10 +974,10 @@ bool play(const Scene& scene, std::size_t number, std::size_t count)
     double took = std::chrono::duration<double>(Clock::now() - begun).count();
     if (failure.empty()) {
         say(format("-- %s: as promised (%.1f s)", scene.name, took));
-        return true;
+        return Outcome::kept;
     }
     say(std::string("-- ") + scene.name + ": FAILED: " + failure);
-    return false;
+    return Outcome::failed;
 }
 
 // At a terminal, the viewer sets the pace. False when they want to stop.
@@ -1007,27 +1031,29 @@ int main(int argc, char* argv[])
     say("A guided tour of posix-demos: each program runs at a pseudo-terminal of its own, and what it");
     say("prints is shown indented (\"  | \"). Lines starting with [tour] are what the tour does, as you");
     say("would at the keyboard or from a second terminal.");
-    std::vector<std::string> failed;
-    std::size_t played = 0;
+    std::string failed, skipped;
+    std::size_t played = 0, failures = 0;
     auto begun = Clock::now();
     for (std::size_t k = 0; k < chosen.size(); ++k) {
         if (interactive && k > 0 && !await_viewer(chosen[k]->name))
             break;
-        if (!play(*chosen[k], k + 1, chosen.size()))
-            failed.emplace_back(chosen[k]->name);
+        Outcome outcome = play(*chosen[k], k + 1, chosen.size());
+        std::string& list = outcome == Outcome::failed ? failed : skipped;
+        if (outcome != Outcome::kept)
+            list += (list.empty() ? "" : ", ") + std::string(chosen[k]->name);
+        failures += outcome == Outcome::failed ? 1 : 0;
         ++played;
     }
     double took = std::chrono::duration<double>(Clock::now() - begun).count();
     say("");
-    if (failed.empty()) {
-        say(format("The tour is over: %zu of %zu scenes played, every program behaved as promised (%.0f s).",
-            played, chosen.size(), took));
+    std::string also = skipped.empty() ? "" : "; skipped: " + skipped;
+    if (failures == 0) {
+        say(format(
+            "The tour is over: %zu of %zu scenes played, every program behaved as promised (%.0f s%s).",
+            played, chosen.size(), took, also.c_str()));
         return 0;
     }
-    std::string names;
-    for (const std::string& name : failed)
-        names += (names.empty() ? "" : ", ") + name;
-    say(format("The tour is over: %zu of %zu scenes FAILED (%s) (%.0f s).", failed.size(), played,
-        names.c_str(), took));
+    say(format("The tour is over: %zu of %zu scenes FAILED: %s (%.0f s%s).", failures, played, failed.c_str(),
+        took, also.c_str()));
     return 1;
 }
