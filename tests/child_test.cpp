@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "expect.hpp"
-#include "spinning.hpp"
+#include "processes.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sys/resource.h>
 
 #include "expect.hpp"
-#include "spinning.hpp"
+#include "processes.hpp"
 
 namespace {
 
@@ -55,37 +55,11 @@ protected:
 // signal stand a few thread wake-ups, milliseconds even on a loaded machine.
 constexpr double run_scale = 100;
 
-// Waits until `sig` shows in one of the signal sets of the program's /proc status: "SigCgt" (it
-// has a handler of its own; before that an interrupt would end it) or "ShdPnd" (held pending).
-demo::Check await_in_set(const Program& p, const std::string& set, int sig)
-{
-    auto until = Clock::now() + demo::patience();
-    std::string seen;
-    while (Clock::now() < until) {
-        std::ifstream status("/proc/" + std::to_string(p.pid()) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with(set + ":")) {
-                seen = line;
-                if ((std::stoull(line.substr(set.size() + 1), nullptr, 16) >> (sig - 1) & 1) != 0)
-                    return {true, {}};
-            }
-        }
-        std::this_thread::sleep_for(demo::milliseconds(2));
-    }
-    return {
-        false, p.name() + ": SIG" + sigabbrev_np(sig) + " never showed in " + (seen.empty() ? set : seen)};
-}
-
-demo::Check await_caught(const Program& p, int sig)
-{
-    return await_in_set(p, "SigCgt", sig);
-}
-
 TEST_F(InterruptTally, FiveInterruptsEachAfterTheLastRunGiveFiveRunsThenTheSummary)
 {
     // Every interrupt lands while the poll spins, so the runs may be short here.
     Program p("interrupt_tally", {.terminal = false, .time_scale = 1000});
-    ASSERT_TRUE(shown(await_caught(p, SIGINT)));
+    ASSERT_TRUE(shown(p.await_caught(SIGINT)));
     for (int run = 1; run <= 5; ++run) {
         p.signal(SIGINT);
         ASSERT_TRUE(shown(p.await_line(run_line)));
@@ -101,14 +75,14 @@ TEST_F(InterruptTally, FiveInterruptsEachAfterTheLastRunGiveFiveRunsThenTheSumma
 TEST_F(InterruptTally, ABurstOfInterruptsDuringARunMakesJustOneMoreRun)
 {
     Program p("interrupt_tally", {.time_scale = run_scale});
-    ASSERT_TRUE(shown(await_caught(p, SIGINT)));
+    ASSERT_TRUE(shown(p.await_caught(SIGINT)));
     // Five presses in all: the first starts a run, the other four come during it.
     p.interrupt();
     ASSERT_TRUE(shown(p.await_line(run_line)));
     for (int press = 2; press <= 5; ++press)
         p.interrupt();
     // Blocked while its handler runs, the signal waits as one, however often it was sent.
-    ASSERT_TRUE(shown(await_in_set(p, "ShdPnd", SIGINT)));
+    ASSERT_TRUE(shown(p.await_pending(SIGINT)));
     ASSERT_TRUE(shown(p.await_line(run_line)));
     ASSERT_TRUE(shown(demo::await_spinning(p.pid(), "the poll after the second run")));
     // A third run would have started the moment the second ended.
@@ -120,7 +94,7 @@ TEST_F(InterruptTally, ABurstOfInterruptsDuringARunMakesJustOneMoreRun)
 TEST_F(InterruptTally, AnInterruptDuringTheFifthRunMakesASixthAndTheSummaryCarriesSix)
 {
     Program p("interrupt_tally", {.time_scale = run_scale});
-    ASSERT_TRUE(shown(await_caught(p, SIGINT)));
+    ASSERT_TRUE(shown(p.await_caught(SIGINT)));
     for (int run = 1; run <= 5; ++run) {
         p.interrupt();
         ASSERT_TRUE(shown(p.await_line(run_line)));
@@ -140,7 +114,7 @@ TEST_F(InterruptTally, TheQuitKeyEndsItWithoutASummary)
     setrlimit(RLIMIT_CORE, &core);
 
     Program p("interrupt_tally", {.time_scale = run_scale});
-    ASSERT_TRUE(shown(await_caught(p, SIGINT)));
+    ASSERT_TRUE(shown(p.await_caught(SIGINT)));
     p.interrupt();
     ASSERT_TRUE(shown(p.await_line(run_line)));
     // During the run: the handler holds back SIGINT only.

@@ -46,36 +46,6 @@ struct OutputFile {
     ~OutputFile() { std::filesystem::remove(path); }
 };
 
-// Polls /proc until `ready` holds for the program's status file, or says what it saw instead.
-template <typename Ready> demo::Check await_status(Program& p, const std::string& what, Ready ready)
-{
-    auto until = Clock::now() + demo::patience();
-    while (Clock::now() < until && p.running()) {
-        std::ifstream status("/proc/" + std::to_string(p.pid()) + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (ready(line))
-                return {true, {}};
-        std::this_thread::sleep_for(demo::milliseconds(2));
-    }
-    std::string seen = p.running() ? "it never did" : "it " + demo::describe(p.await_end());
-    return {false, p.name() + ": waited until it " + what + "; " + seen + ". It printed: " + p.output()};
-}
-
-// Blocked: the program's only thread sleeps (in a semaphore wait, the one place it can).
-demo::Check await_blocked(Program& p)
-{
-    return await_status(p, "blocked", [](const std::string& line) { return line.starts_with("State:\tS"); });
-}
-
-// Before its handler is installed, an interrupt would end the program instead.
-demo::Check await_caught(Program& p, int sig)
-{
-    return await_status(p, "caught " + std::string(sigabbrev_np(sig)), [sig](const std::string& line) {
-        return line.starts_with("SigCgt:") &&
-            (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) != 0;
-    });
-}
-
 // The gate's whole output: the starting line first, the two status lines next to each other, and
 // nothing but greetings around them. Returns how many greetings came before and after the gate.
 std::pair<int, int> expect_gate_transcript(const std::vector<std::string>& lines, const std::string& seen)
@@ -218,7 +188,7 @@ TEST(PermitDrain, EndsAtOnceOrBlocksSilentlyAsItsArgumentSays)
         if (c.outcome == Ends) {
             EXPECT_EQ(drain.await_end(), demo::exited(0));
         } else {
-            ASSERT_TRUE(shown(await_blocked(drain)));
+            ASSERT_TRUE(shown(drain.await_blocked()));
             EXPECT_TRUE(shown(drain.silent_for(demo::milliseconds(100))));
             EXPECT_TRUE(drain.running());
             drain.interrupt();
@@ -231,7 +201,7 @@ TEST(PermitDrain, EndsAtOnceOrBlocksSilentlyAsItsArgumentSays)
 TEST(InterruptRelease, SitsSilentUntilOneInterruptReleasesItsOneLine)
 {
     Program release("interrupt_release");
-    ASSERT_TRUE(shown(await_caught(release, SIGINT)));
+    ASSERT_TRUE(shown(release.await_caught(SIGINT)));
     ASSERT_TRUE(shown(release.silent_for(demo::milliseconds(200))));
     ASSERT_TRUE(release.running());
     release.interrupt();
@@ -250,7 +220,7 @@ TEST(InterruptRelease, WithOutputToAFileTheLineIsWritten)
         GTEST_SKIP() << "the process cannot end by itself under ThreadSanitizer";
     OutputFile file("interrupt_release");
     Program release("interrupt_release", {.terminal = false, .output_file = file.path});
-    ASSERT_TRUE(shown(await_caught(release, SIGINT)));
+    ASSERT_TRUE(shown(release.await_caught(SIGINT)));
     release.signal(SIGINT);
     EXPECT_EQ(release.await_end(), demo::exited(0));
     EXPECT_EQ(release.output(), released + "\n");

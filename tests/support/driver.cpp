@@ -470,6 +470,52 @@ pid_t Program::await_child(Clock::duration within)
     }
 }
 
+Check Program::await_status(
+    const std::string& what, Clock::duration within, const std::function<bool(const std::string&)>& ready)
+{
+    auto until = Clock::now() + within;
+    while (Clock::now() < until && running()) {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (ready(line))
+                return {true, {}};
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    std::string seen = running() ? "it never did" : "it " + describe(ending_);
+    return {false, name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output())};
+}
+
+namespace {
+
+// Whether a signal set line of /proc/<pid>/status ("SigCgt:\t0000000000000002") holds `sig`.
+bool in_signal_set(const std::string& line, std::string_view set, int sig)
+{
+    if (!line.starts_with(set) || line.size() <= set.size() || line[set.size()] != ':')
+        return false;
+    return (std::stoull(line.substr(set.size() + 1), nullptr, 16) >> (sig - 1) & 1U) != 0;
+}
+
+}  // namespace
+
+Check Program::await_caught(int sig, Clock::duration within)
+{
+    return await_status("had a handler for " + signal_name(sig), within,
+        [sig](const std::string& line) { return in_signal_set(line, "SigCgt", sig); });
+}
+
+Check Program::await_pending(int sig, Clock::duration within)
+{
+    return await_status("held " + signal_name(sig) + " pending", within, [sig](const std::string& line) {
+        return in_signal_set(line, "ShdPnd", sig) || in_signal_set(line, "SigPnd", sig);
+    });
+}
+
+Check Program::await_blocked(Clock::duration within)
+{
+    return await_status("slept in a blocking call", within,
+        [](const std::string& line) { return line.starts_with("State:\tS"); });
+}
+
 Check Program::await(std::string_view what, Clock::duration within,
     const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find)
 {

@@ -101,6 +101,13 @@ public:
     // Waits until the program has a child and gives back its process ID (0 if none came in time).
     pid_t await_child(Clock::duration within = patience());
 
+    // What the kernel says of the program (/proc/<pid>/status), waited for: that it has a handler
+    // of its own for `sig` (before that, the signal would end it), that `sig` is held pending, and
+    // that its thread sleeps in a blocking call.
+    Check await_caught(int sig, Clock::duration within = patience());
+    Check await_pending(int sig, Clock::duration within = patience());
+    Check await_blocked(Clock::duration within = patience());
+
     // Output. On a terminal, stdout and stderr are one stream, as on the screen; line ends are
     // "\n" whatever the terminal turned them into. Reading moves a cursor: await_line and
     // await_text look only at what came after the previous match.
@@ -123,6 +130,8 @@ private:
     Check await(std::string_view what, Clock::duration within,
         const std::function<std::optional<std::size_t>(const std::string&, std::size_t)>& find);
     void type_signal_key(int index) const;
+    Check await_status(const std::string& what, Clock::duration within,
+        const std::function<bool(const std::string&)>& ready);
     void stop_everything();
 
     std::string name_;
