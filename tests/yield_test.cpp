@@ -25,16 +25,16 @@ testing::AssertionResult turns_in_order(const std::string& text, long& evens, lo
             return testing::AssertionSuccess();
         std::string line = text.substr(at, end - at);
         at = end + 1;
-        int value = 0;
         long* seen = nullptr;
         long start = 0;
-        if (std::sscanf(line.c_str(), "even Thr: %d", &value) == 1)
+        std::optional<int> value = number_after(line, "even Thr: ");
+        if (value)
             seen = &evens;
-        else if (std::sscanf(line.c_str(), "odd Thr: %d", &value) == 1)
+        else if ((value = number_after(line, "odd Thr: ")))
             seen = &odds, start = 1;
-        if (seen == nullptr || line != line.substr(0, line.find(':')) + ": " + std::to_string(value))
+        if (seen == nullptr || line != line.substr(0, line.find(':')) + ": " + std::to_string(*value))
             return testing::AssertionFailure() << "line " << number << " is \"" << line << "\"";
-        if (value != start + 2 * *seen)
+        if (*value != start + 2 * *seen)
             return testing::AssertionFailure()
                 << "line " << number << " is \"" << line << "\" after " << *seen << " lines of that worker";
         ++*seen;
