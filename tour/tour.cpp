@@ -41,6 +41,7 @@
 #include <unistd.h>
 
 #include "driver.hpp"
+#include "processes.hpp"
 
 namespace {
 
@@ -427,34 +428,15 @@ private:
 
 // ---- What /proc tells about a running program ----------------------------------------------------
 
-// A field of /proc/<pid>/status, e.g. "SigBlk" (empty if the process is gone).
-std::string status_field(pid_t pid, const std::string& field)
+// Whether a signal set of /proc/<pid>/status ("SigBlk", "ShdPnd") holds `sig`. The driver waits for
+// a handler and a pending signal; the tour also looks at what is blocked, which tells a handler run.
+bool in_mask(pid_t pid, const std::string& set, int sig)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.starts_with(field + ":")) {
-            std::size_t at = line.find_first_not_of(" \t", field.size() + 1);
-            return at == std::string::npos ? "" : line.substr(at);
-        }
-    return "";
-}
-
-bool in_mask(pid_t pid, const std::string& field, int sig)
-{
-    std::string mask = status_field(pid, field);
-    if (mask.empty())
-        return false;
-    return (std::strtoull(mask.c_str(), nullptr, 16) >> (sig - 1) & 1) != 0;
-}
-
-// The one-letter state of /proc/<pid>/stat: R running, S sleeping, T stopped, Z zombie.
-char state_of(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    std::size_t paren = text.rfind(')');
-    return paren == std::string::npos || paren + 2 >= text.size() ? '?' : text[paren + 2];
+        if (line.starts_with(set + ":"))
+            return (std::strtoull(line.c_str() + set.size() + 1, nullptr, 16) >> (sig - 1) & 1) != 0;
+    return false;
 }
 
 // Waits, with the driver's patience, until `holds` says yes.
@@ -490,6 +472,30 @@ std::vector<std::string> whole_lines(const std::string& text)
     return lines;
 }
 
+// What a program printed, indented as on the screen, for a failure to quote.
+std::string printed(const Program& program)
+{
+    std::string text = program.output();
+    if (text.empty())
+        return " nothing";
+    std::string quoted = ":";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        quoted += "\n  | " + line;
+    return quoted;
+}
+
+// The program's whole output must be these lines.
+void need_lines(const Program& program, const std::vector<std::string>& expected)
+{
+    if (program.lines() == expected)
+        return;
+    std::string wanted;
+    for (const std::string& line : expected)
+        wanted += "\n  | " + line;
+    throw Failed{program.name() + " printed" + printed(program) + "\nwhere it should have printed:" + wanted};
+}
+
 void pause_for(milliseconds span)
 {
     std::this_thread::sleep_for(span);
@@ -516,7 +522,7 @@ void unguarded_tally()
         std::optional<long long> sum =
             lines.size() == 1 ? number_after(lines[0], "ARRRRG sum is ") : std::nullopt;
         need(sum.has_value(),
-            "the program printed " + tally->output() + " instead of one line \"ARRRRG sum is <total>\"");
+            "it printed" + printed(*tally) + "\ninstead of one line \"ARRRRG sum is <total>\"");
         long long total = *sum;
         need(total > 0 && total <= 20000000, "the total " + grouped(total) + " is outside 1 to 20,000,000");
         totals.push_back(grouped(total));
@@ -533,8 +539,7 @@ void guarded_tally()
     say("Whichever thread comes first, the lines read 1 and then 2: no update is lost.");
     Staged tally("guarded_tally");
     tally.need_end(demo::exited(0));
-    need(tally->lines() == std::vector<std::string>{"Counter value: 1", "Counter value: 2"},
-        "it printed:\n" + tally->output());
+    need_lines(*tally, {"Counter value: 1", "Counter value: 2"});
     say("Seen: \"Counter value: 1\", then \"Counter value: 2\", status 0.");
 }
 
@@ -555,9 +560,10 @@ void wait_wake_handoff()
             std::all_of(lines.begin() + 2, lines.end(),
                 [](const std::string& l) { return l == "Returning thread"; }) &&
             handoff->output().back() == '\n',
-        "it printed:\n" + handoff->output());
-    say(format("Seen: the wait, %.1f seconds later the signal, then \"Returning thread\" %zu times", gap,
-        lines.size() - 2));
+        "it printed" + printed(*handoff) +
+            "\nwhere it should have printed the wait, the signal and \"Returning thread\" once or twice");
+    say(format("Seen: the wait, %.1f seconds later the signal, then \"Returning thread\" %s", gap,
+        lines.size() == 3 ? "once" : "twice"));
     say("(the thread that was not joined may not get to say it before the process ends).");
 }
 
@@ -608,18 +614,18 @@ void permit_drain()
     {
         Staged drain("permit_drain", {.args = {"10"}});
         drain.need_end(demo::exited(0));
-        need(drain->output().empty(), "it printed:\n" + drain->output());
+        need(drain->output().empty(), "it printed" + printed(*drain));
     }
     say("Seen: ten takes, ended at once, silently, with status 0.");
     Staged drain("permit_drain", {.args = {"11"}});
-    need(await_proc(*drain, "it to block", [&] { return state_of(drain->pid()) == 'S'; }));
+    need(drain->await_blocked());
     need(drain->silent_for(milliseconds(700)));
     act(format(
         "cat /proc/%d/stat: state S, asleep in its eleventh sem_wait, using no processor", drain->pid()));
     act("presses Ctrl-C");
     drain->interrupt();
     drain.need_end(demo::killed_by(SIGINT));
-    need(drain->output().empty(), "it printed:\n" + drain->output());
+    need(drain->output().empty(), "it printed" + printed(*drain));
     say("Seen: eleven takes blocked, silently, until Ctrl-C ended the program with SIGINT.");
 }
 
@@ -631,8 +637,8 @@ void interrupt_release()
     Staged release("interrupt_release");
     pid_t pid = release->pid();
     // The main thread, once it has ended, shows as a zombie while the worker lives on.
-    need(await_proc(*release, "its SIGINT handler, with the main thread ended",
-        [&] { return in_mask(pid, "SigCgt", SIGINT) && state_of(pid) == 'Z'; }));
+    need(release->await_caught(SIGINT));
+    need(await_proc(*release, "the main thread to end", [&] { return demo::state_of(pid).state == 'Z'; }));
     need(release->silent_for(milliseconds(700)));
     act(format("cat /proc/%d/stat: Z, the main thread has ended; the worker lives on, waiting", pid));
     act("presses Ctrl-C");
@@ -643,8 +649,7 @@ void interrupt_release()
             "the line came, but the end can't come: ThreadSanitizer's runtime keeps a thread of its "
             "own, so the process never loses its last thread"};
     release.need_end(demo::exited(0));
-    need(release->lines() == std::vector<std::string>{"I had to wait until your signal released me!"},
-        "it printed:\n" + release->output());
+    need_lines(*release, {"I had to wait until your signal released me!"});
     say("Seen: silence until the interrupt, then the one line and status 0.");
 }
 
@@ -765,7 +770,7 @@ void interrupt_tally()
     pid_t pid = tally->pid();
     auto blocked = [&] { return in_mask(pid, "SigBlk", SIGINT); };
     auto run_over = [&] { return !blocked(); };
-    need(await_proc(*tally, "its SIGINT handler", [&] { return in_mask(pid, "SigCgt", SIGINT); }));
+    need(tally->await_caught(SIGINT));
 
     act("presses Ctrl-C");
     tally->interrupt();
@@ -806,16 +811,14 @@ void interrupt_child()
     {
         Staged parent("interrupt_child");
         parent.need_end(demo::exited(0));
-        need(parent->lines() == std::vector<std::string>{"Child term due to: Interrupt"},
-            "it printed:\n" + parent->output());
+        need_lines(*parent, {"Child term due to: Interrupt"});
     }
     Staged parent("interrupt_child", {.ignored = {SIGINT}}, "started with SIGINT ignored");
     pid_t child = parent->await_child();
     need(child != 0, "it started no child");
-    need(await_proc(
-        *parent, "the parent to wait for its child", [&] { return state_of(parent->pid()) == 'S'; }));
+    need(parent->await_blocked());
     need(parent->silent_for(milliseconds(700)));
-    need(state_of(child) == 'R', "the child is not spinning");
+    need(demo::await_spinning(child, "the child"));
     act(format("the child %d spins on, the interrupt ignored; kill -TERM %d", child, child));
     kill(child, SIGTERM);
     need(parent->await_line("Child term due to: Terminated"));
@@ -843,8 +846,7 @@ void child_exit_notice()
     need(parent->await_line("CHILD"));
     need(parent->await_line("val = 25"));
     parent.need_end(demo::exited(0));
-    need(parent->lines() == std::vector<std::string>{"CHILD", "CHILD", "CHILD", "val = 25"},
-        "it printed:\n" + parent->output());
+    need_lines(*parent, {"CHILD", "CHILD", "CHILD", "val = 25"});
     say("Seen: a notice for the stop, the continue and the end, and val = 10 + 3 x 5 = 25; status 0.");
 }
 
@@ -864,8 +866,7 @@ void renice_self()
         Staged query("show_niceness", {.args = {pid_text}}, "in a second terminal, in the first pause",
             "show_niceness");
         query.need_end(demo::exited(0));
-        need(query->lines() == std::vector<std::string>{format("Process (%d) Priority is %d.", pid, start)},
-            "show_niceness printed:\n" + query->output());
+        need_lines(*query, {format("Process (%d) Priority is %d.", pid, start)});
     }
     need(renice->unread().find("Process (") == std::string::npos,
         "renice_self had already reported before the query came");
@@ -873,9 +874,7 @@ void renice_self()
     {
         Staged query("show_niceness", {.args = {pid_text}}, "again, in the second pause", "show_niceness");
         query.need_end(demo::exited(0));
-        need(
-            query->lines() == std::vector<std::string>{format("Process (%d) Priority is %d.", pid, expected)},
-            "show_niceness printed:\n" + query->output());
+        need_lines(*query, {format("Process (%d) Priority is %d.", pid, expected)});
     }
     renice.need_end(demo::exited(0));
     say(format("Seen: niceness %d before the change and %d after, from inside and from outside, in one",
@@ -895,16 +894,13 @@ void show_niceness()
     {
         Staged query("show_niceness", {.args = {"0"}}, "itself");
         query.need_end(demo::exited(0));
-        need(query->lines() == std::vector<std::string>{format("Process (0) Priority is %d.", mine)},
-            "it printed:\n" + query->output());
+        need_lines(*query, {format("Process (0) Priority is %d.", mine)});
         gone = query->pid();
     }
     {
         Staged query("show_niceness", {.args = {std::to_string(getpid())}}, "the tour itself");
         query.need_end(demo::exited(0));
-        need(query->lines() ==
-                std::vector<std::string>{format("Process (%d) Priority is %d.", getpid(), mine)},
-            "it printed:\n" + query->output());
+        need_lines(*query, {format("Process (%d) Priority is %d.", getpid(), mine)});
     }
     {
         Staged query("show_niceness", {.args = {std::to_string(gone)}}, "the query that ended above");
@@ -912,12 +908,13 @@ void show_niceness()
         std::vector<std::string> lines = query->lines();
         need(lines.size() == 1 && lines[0].find(std::to_string(gone)) != std::string::npos &&
                 lines[0].find(std::strerror(ESRCH)) != std::string::npos,
-            "it printed:\n" + query->output());
+            "it printed" + printed(*query) + "\nwhere it should have named process " + std::to_string(gone) +
+                " and said \"" + std::strerror(ESRCH) + "\"");
     }
     {
         Staged query("show_niceness", {}, "no argument");
         query.need_end(demo::exited(255));
-        need(query->output().empty(), "it printed:\n" + query->output());
+        need(query->output().empty(), "it printed" + printed(*query));
     }
     say(format(
         "Seen: niceness %d for itself and for the tour, an error for a process that is gone, and", mine));
