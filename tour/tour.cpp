@@ -6,7 +6,8 @@
 // checks it against what the program promises. A scene whose program did not keep its promise is
 // marked FAILED, and the tour then ends with status 1.
 //
-//   tour             every scene; at a terminal it waits for Enter between scenes
+//   tour             every scene; at a terminal it waits for Enter between scenes, otherwise (input
+//                    and screen not a terminal, as in a test) it plays straight through
 //   tour NAME...     only the scenes of those programs
 //   tour --list      the scenes, in order
 //
@@ -977,17 +978,33 @@ Outcome play(const Scene& scene, std::size_t number, std::size_t count)
     return Outcome::failed;
 }
 
-// At a terminal, the viewer sets the pace. False when they want to stop.
-bool await_viewer(const char* next)
+// Where the viewer's Enter comes from, or -1 to play straight through: standard input when it is a
+// terminal; else the controlling terminal when the screen is one, since a build tool may hand the
+// tour an empty input (`cmake --workflow` gives it /dev/null) while the viewer sits at the screen.
+int viewer_keys()
 {
-    tcflush(0, TCIFLUSH);  // keys pressed during the scene are not an answer
+    if (isatty(0))
+        return 0;
+    if (!isatty(1))
+        return -1;
+    return ::open("/dev/tty", O_RDONLY | O_CLOEXEC);
+}
+
+// At a terminal, the viewer sets the pace. False when they want to stop.
+bool await_viewer(int keys, const char* next)
+{
+    tcflush(keys, TCIFLUSH);  // keys pressed during the scene are not an answer
     std::printf("\n[Enter: next scene, %s; q and Enter: end the tour] ", next);
     std::fflush(stdout);
     std::string answer;
-    for (int c = std::getchar(); c != '\n'; c = std::getchar()) {
-        if (c == EOF)
+    for (char c = 0; c != '\n';) {
+        ssize_t got = read(keys, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
             return false;
-        answer.push_back(static_cast<char>(c));
+        if (c != '\n')
+            answer.push_back(c);
     }
     return answer != "q";
 }
@@ -1023,7 +1040,7 @@ int main(int argc, char* argv[])
 
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         std::signal(sig, end_the_show);
-    bool interactive = isatty(0) != 0;
+    int keys = viewer_keys();
 
     say("A guided tour of posix-demos: each program runs at a pseudo-terminal of its own, and what it");
     say("prints is shown indented (\"  | \"). Lines starting with [tour] are what the tour does, as you");
@@ -1032,7 +1049,7 @@ int main(int argc, char* argv[])
     std::size_t played = 0, failures = 0;
     auto begun = Clock::now();
     for (std::size_t k = 0; k < chosen.size(); ++k) {
-        if (interactive && k > 0 && !await_viewer(chosen[k]->name))
+        if (keys >= 0 && k > 0 && !await_viewer(keys, chosen[k]->name))
             break;
         Outcome outcome = play(*chosen[k], k + 1, chosen.size());
         std::string& list = outcome == Outcome::failed ? failed : skipped;
