@@ -228,6 +228,22 @@ void Program::start(const Launch& launch)
     }
     for (const auto& [key, value] : launch.env)
         set_env(key, value);
+    if (launch.unprivileged) {
+        // A sanitizer's suppression file must be readable by that user too.
+        for (std::string& e : env_text) {
+            std::size_t at = e.find("suppressions=");
+            while (at != std::string::npos && e[at - 1] == '_')  // not print_suppressions=
+                at = e.find("suppressions=", at + 1);
+            if (e.find("SAN_OPTIONS=") == std::string::npos || at == std::string::npos)
+                continue;
+            at += std::string_view("suppressions=").size();
+            std::size_t end = std::min(e.find_first_of(" :", at), e.size());
+            namespace fs = std::filesystem;
+            std::string copy = private_dir_ + "/" + fs::path(e.substr(at, end - at)).filename().string();
+            fs::copy_file(e.substr(at, end - at), copy, fs::copy_options::overwrite_existing);
+            e.replace(at, end - at, copy);
+        }
+    }
     std::vector<char*> argv, envp;
     for (std::string& a : argv_text)
         argv.push_back(a.data());
