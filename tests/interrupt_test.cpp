@@ -31,21 +31,13 @@ std::string summary(int count)
     return "CTRL+c was pushed " + std::to_string(count) + " times. \n";
 }
 
-#if defined(__SANITIZE_THREAD__)
-constexpr bool thread_sanitizer = true;
-#elif defined(__has_feature)
-constexpr bool thread_sanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool thread_sanitizer = false;
-#endif
-
 // ThreadSanitizer runs a handler only when the program next enters the C library or blocks in it,
 // and the poll does neither: under it the interrupts would never be counted.
 class InterruptTally : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (thread_sanitizer)
+        if (demo::thread_sanitized())
             GTEST_SKIP() << "ThreadSanitizer holds signals back from a loop that makes no calls";
     }
 };

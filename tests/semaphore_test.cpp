@@ -27,14 +27,7 @@ const std::string released = "I had to wait until your signal released me!";
 // ThreadSanitizer's runtime runs a thread of its own that outlives the program's threads, so a
 // process whose main thread has called pthread_exit never loses its last thread and does not end by
 // itself under it.
-#ifndef __has_feature
-#define __has_feature(feature) 0
-#endif
-#if defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer)
-constexpr bool runtime_keeps_a_thread = true;
-#else
-constexpr bool runtime_keeps_a_thread = false;
-#endif
+const bool runtime_keeps_a_thread = demo::thread_sanitized();
 
 // A file for a program's standard output, removed when the test is done with it.
 struct OutputFile {

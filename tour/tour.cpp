@@ -345,14 +345,6 @@ struct Skipped {
     std::string why;
 };
 
-#if defined(__SANITIZE_THREAD__)
-constexpr bool thread_sanitizer = true;
-#elif defined(__has_feature)
-constexpr bool thread_sanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool thread_sanitizer = false;
-#endif
-
 void need(const Check& check)
 {
     if (!check)
@@ -645,7 +637,7 @@ void interrupt_release()
     act("presses Ctrl-C");
     release->interrupt();
     need(release->await_line("I had to wait until your signal released me!"));
-    if (thread_sanitizer)
+    if (demo::thread_sanitized())
         throw Skipped{
             "the line came, but the end can't come: ThreadSanitizer's runtime keeps a thread of its "
             "own, so the process never loses its last thread"};
@@ -761,7 +753,7 @@ void rearmed_alarm()
 void interrupt_tally()
 {
     // It runs a handler only when the program next enters the C library, and the poll never does.
-    if (thread_sanitizer)
+    if (demo::thread_sanitized())
         throw Skipped{"ThreadSanitizer holds signals back from a loop that makes no calls"};
     const int scale = 50;
     say("Each Ctrl-C runs a handler that writes \"CTRL+C\" and sleeps 100 seconds before it counts. SIGINT");

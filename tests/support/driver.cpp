@@ -153,6 +153,11 @@ std::string program_path(std::string_view name)
     return std::string(POSIX_DEMOS_BIN_DIR) + "/" + std::string(name);
 }
 
+bool thread_sanitized()
+{
+    return std::string_view(POSIX_DEMOS_SANITIZE).find("thread") != std::string_view::npos;
+}
+
 Program::Program(std::string name, const Launch& launch) : name_(std::move(name))
 {
     // Children of a program whose parent has ended come to us, so that they too are reaped.

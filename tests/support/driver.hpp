@@ -155,7 +155,12 @@ private:
     std::thread reader_;
 };
 
-// Absolute path of a built program, and of the test-only preload libraries.
+// Absolute path of a built program.
 std::string program_path(std::string_view name);
+
+// Whether the programs were built with ThreadSanitizer, whose runtime changes two things they
+// show: it runs a signal handler only once the program next calls into the C library (a busy poll
+// never does), and its own thread keeps a process alive after its main thread has ended.
+bool thread_sanitized();
 
 }  // namespace demo
