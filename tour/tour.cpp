@@ -32,6 +32,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -828,15 +829,14 @@ void child_exit_notice()
     Staged parent("child_exit_notice");
     pid_t child = parent->await_child();
     need(child != 0, "it started no child");
-    act(format("kill -STOP %d", child));
-    kill(child, SIGSTOP);
-    need(parent->await_line("CHILD"));
-    act(format("kill -CONT %d", child));
-    kill(child, SIGCONT);
-    need(parent->await_line("CHILD"));
-    act(format("kill -TERM %d", child));
-    kill(child, SIGTERM);
-    need(parent->await_line("CHILD"));
+    for (auto [sig, name] : {std::pair{SIGSTOP, "STOP"}, {SIGCONT, "CONT"}, {SIGTERM, "TERM"}}) {
+        // A notice that comes while the last one is still being handled merges into it: each signal
+        // waits until the parent is back asleep in its wait.
+        need(demo::await_asleep(parent->pid(), "the parent"));
+        act(format("kill -%s %d", name, child));
+        kill(child, sig);
+        need(parent->await_line("CHILD"));
+    }
     need(parent->await_line("val = 25"));
     parent.need_end(demo::exited(0));
     need_lines(*parent, {"CHILD", "CHILD", "CHILD", "val = 25"});
