@@ -69,16 +69,6 @@ void need(const demo::Check& check)
     }
 }
 
-// Whether the process has a handler of its own for `sig` ("SigCgt:\t0000000000000002" in its status).
-bool catches(pid_t pid, int sig)
-{
-    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(file, line);)
-        if (line.starts_with("SigCgt:"))
-            return ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1) != 0;
-    return false;
-}
-
 // Looks every tenth of a millisecond (the driver's await_caught looks every 2, too seldom for a
 // start-up of about one): often enough for figures in milliseconds, and seldom enough to leave the
 // processor to the program that is starting.
@@ -211,7 +201,7 @@ double time_to_sign(const Start& s, long* peak = nullptr)
     if (s.handler == 0)
         need(p.await_lines(1));
     else
-        poll_until(s.name, [&] { return catches(p.pid(), s.handler); });
+        poll_until(s.name, [&] { return demo::in_signal_set(p.pid(), "SigCgt", s.handler); });
     double took = ms(Clock::now() - start);
     if (peak != nullptr) {
         std::this_thread::sleep_for(demo::milliseconds(300));

@@ -422,17 +422,6 @@ private:
 
 // ---- What /proc tells about a running program ----------------------------------------------------
 
-// Whether a signal set of /proc/<pid>/status ("SigBlk", "ShdPnd") holds `sig`. The driver waits for
-// a handler and a pending signal; the tour also looks at what is blocked, which tells a handler run.
-bool in_mask(pid_t pid, const std::string& set, int sig)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with(set + ":"))
-            return (std::strtoull(line.c_str() + set.size() + 1, nullptr, 16) >> (sig - 1) & 1) != 0;
-    return false;
-}
-
 // Waits, with the driver's patience, until `holds` says yes.
 Check await_proc(Program& program, const std::string& what, const std::function<bool()>& holds)
 {
@@ -762,7 +751,7 @@ void interrupt_tally()
     say("more run. After five runs the main loop prints the tally. Time runs 50x faster in this scene.");
     Staged tally("interrupt_tally", {.time_scale = scale});
     pid_t pid = tally->pid();
-    auto blocked = [&] { return in_mask(pid, "SigBlk", SIGINT); };
+    auto blocked = [&] { return demo::in_signal_set(pid, "SigBlk", SIGINT); };
     auto run_over = [&] { return !blocked(); };
     need(tally->await_caught(SIGINT));
 
@@ -774,7 +763,7 @@ void interrupt_tally()
     for (int k = 0; k < 3; ++k)
         tally->interrupt();
     need(await_proc(*tally, "SIGINT held pending during the run",
-        [&] { return blocked() && in_mask(pid, "ShdPnd", SIGINT); }));
+        [&] { return blocked() && demo::in_signal_set(pid, "ShdPnd", SIGINT); }));
     act(format("grep Sig /proc/%d/status: SIGINT blocked, and pending once", pid));
     need(tally->await_line("CTRL+C"));
     need(await_proc(*tally, "the second run to end", run_over));

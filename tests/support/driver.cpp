@@ -509,7 +509,7 @@ Check Program::await_status(
 namespace {
 
 // Whether a signal set line of /proc/<pid>/status ("SigCgt:\t0000000000000002") holds `sig`.
-bool in_signal_set(const std::string& line, std::string_view set, int sig)
+bool line_holds(const std::string& line, std::string_view set, int sig)
 {
     if (!line.starts_with(set) || line.size() <= set.size() || line[set.size()] != ':')
         return false;
@@ -518,16 +518,25 @@ bool in_signal_set(const std::string& line, std::string_view set, int sig)
 
 }  // namespace
 
+bool in_signal_set(pid_t pid, std::string_view set, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line_holds(line, set, sig))
+            return true;
+    return false;
+}
+
 Check Program::await_caught(int sig, Clock::duration within)
 {
     return await_status("had a handler for " + signal_name(sig), within,
-        [sig](const std::string& line) { return in_signal_set(line, "SigCgt", sig); });
+        [sig](const std::string& line) { return line_holds(line, "SigCgt", sig); });
 }
 
 Check Program::await_pending(int sig, Clock::duration within)
 {
     return await_status("held " + signal_name(sig) + " pending", within, [sig](const std::string& line) {
-        return in_signal_set(line, "ShdPnd", sig) || in_signal_set(line, "SigPnd", sig);
+        return line_holds(line, "ShdPnd", sig) || line_holds(line, "SigPnd", sig);
     });
 }
 

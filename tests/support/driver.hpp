@@ -158,6 +158,10 @@ private:
 // Absolute path of a built program.
 std::string program_path(std::string_view name);
 
+// Whether a signal set of /proc/<pid>/status ("SigCgt" caught, "SigBlk" blocked, "ShdPnd" pending
+// for the process, ...) holds `sig` now.
+bool in_signal_set(pid_t pid, std::string_view set, int sig);
+
 // Whether the programs were built with ThreadSanitizer, whose runtime changes two things they
 // show: it runs a signal handler only once the program next calls into the C library (a busy poll
 // never does), and its own thread keeps a process alive after its main thread has ended.
