@@ -11,6 +11,13 @@
 
 #include "driver.hpp"
 
+// The fault-injection library is built beside the test executables; the stage starts a program with
+// it when a test gives a fault plan or a kill log.
+inline const bool fault_library_known = [] {
+    demo::use_fault_library(demo::executable_dir() + "/libfaults.so");
+    return true;
+}();
+
 inline testing::AssertionResult shown(const demo::Check& check)
 {
     if (check.ok)

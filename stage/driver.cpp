@@ -148,9 +148,60 @@ std::ostream& operator<<(std::ostream& out, const Ending& ending)
     return out << describe(ending);
 }
 
+std::string executable_dir()
+{
+    static const std::string dir = [] {
+        std::error_code error;
+        std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (error)
+            throw std::runtime_error("cannot tell where this program is: /proc/self/exe: " + error.message());
+        return self.parent_path().string();
+    }();
+    return dir;
+}
+
+namespace {
+
+// The folders that may hold the programs, in the order they are tried.
+std::vector<std::string> program_dirs()
+{
+    return {executable_dir(), executable_dir() + "/../bin"};
+}
+
+std::string first_found(const std::string& what, const std::string& relative, int access_mode)
+{
+    std::string looked;
+    for (const std::string& dir : program_dirs()) {
+        std::string candidate = std::filesystem::path(dir + "/" + relative).lexically_normal().string();
+        if (access(candidate.c_str(), access_mode) == 0)
+            return candidate;
+        looked += (looked.empty() ? "" : " and ") + candidate;
+    }
+    throw std::runtime_error(what + " not found: looked for " + looked);
+}
+
+// A function's own, so that a test's static initializer can set it before this file's are run.
+std::string& fault_library()
+{
+    static std::string path;
+    return path;
+}
+
+}  // namespace
+
 std::string program_path(std::string_view name)
 {
-    return std::string(POSIX_DEMOS_BIN_DIR) + "/" + std::string(name);
+    return first_found("the program " + std::string(name), std::string(name), X_OK);
+}
+
+std::string timescale_path()
+{
+    return first_found("the time-scaling library", POSIX_DEMOS_TIMESCALE_FROM_BIN "/libtimescale.so", R_OK);
+}
+
+void use_fault_library(std::string path)
+{
+    fault_library() = std::move(path);
 }
 
 bool thread_sanitized()
@@ -177,8 +228,11 @@ void Program::start(const Launch& launch)
     terminal_ = launch.terminal;
     mirror_ = launch.mirror;
     std::string path = program_path(name_);
-    std::string timescale = POSIX_DEMOS_TIMESCALE_LIB;
-    std::string faults = POSIX_DEMOS_FAULTS_LIB;
+    std::string timescale = launch.time_scale > 0 ? timescale_path() : "";
+    bool faulty = !launch.faults.empty() || !launch.kill_log.empty();
+    if (faulty && fault_library().empty())
+        throw std::logic_error("a fault plan or kill log needs use_fault_library() first");
+    std::string faults = faulty ? fault_library() : "";
 
     if (launch.unprivileged) {
         // The build tree may sit below a folder that only root can enter: give the unprivileged run
@@ -192,6 +246,8 @@ void Program::start(const Launch& launch)
             fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
                 fs::perms::others_exec);
         for (std::string* file : {&path, &timescale, &faults}) {
+            if (file->empty())
+                continue;
             std::string copy = private_dir_ + "/" + fs::path(*file).filename().string();
             fs::copy_file(*file, copy, fs::copy_options::overwrite_existing);
             *file = copy;
@@ -215,7 +271,7 @@ void Program::start(const Launch& launch)
         scale << launch.time_scale;
         set_env("POSIX_DEMOS_TIME_SCALE", scale.str());
     }
-    if (!launch.faults.empty() || !launch.kill_log.empty()) {
+    if (faulty) {
         preload += (preload.empty() ? "" : ":") + faults;
         if (!launch.faults.empty())
             set_env("POSIX_DEMOS_FAULTS", launch.faults);

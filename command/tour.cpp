@@ -1,4 +1,5 @@
-// tour — plays the fourteen programs one after another, as a teacher would in front of a class.
+// posix-demos tour — plays the fourteen programs one after another, as a teacher would in front of a
+// class.
 //
 // Each scene says what to watch, starts one program at a pseudo-terminal with its output shown live
 // (indented, "  | "), steers it as a person would (Enter, Ctrl-C, kill to a child, show_niceness at a
@@ -6,10 +7,10 @@
 // checks it against what the program promises. A scene whose program did not keep its promise is
 // marked FAILED, and the tour then ends with status 1.
 //
-//   tour             every scene; at a terminal it waits for Enter between scenes, otherwise (input
-//                    and screen not a terminal, as in a test) it plays straight through
-//   tour NAME...     only the scenes of those programs
-//   tour --list      the scenes, in order
+//   posix-demos tour           every scene; at a terminal it waits for Enter between scenes, otherwise
+//                              (input and screen not a terminal, as in a test) it plays straight through
+//   posix-demos tour NAME...   only the scenes of those programs
+//   posix-demos tour --list    the scenes, in order
 //
 // Handlers that sleep 100 seconds, ten-second pauses and alarms are played with time running faster,
 // and the scene says so. Ctrl-C ends the tour and every program it started.
@@ -992,14 +993,14 @@ bool await_viewer(int keys, const char* next)
 
 }  // namespace
 
-int main(int argc, char* argv[])
+int tour_main(int argc, char* argv[])
 {
     std::vector<const Scene*> chosen;
     for (int k = 1; k < argc; ++k) {
         std::string arg = argv[k];
         if (arg == "--help" || arg == "-h") {
-            std::printf("usage: tour [NAME...]   plays every scene, or only those named\n"
-                        "       tour --list      lists the scenes\n");
+            std::printf("usage: posix-demos tour [NAME...]   plays every scene, or only those named\n"
+                        "       posix-demos tour --list      lists the scenes\n");
             return 0;
         }
         if (arg == "--list") {
@@ -1010,7 +1011,8 @@ int main(int argc, char* argv[])
         auto found =
             std::find_if(std::begin(scenes), std::end(scenes), [&](const Scene& s) { return arg == s.name; });
         if (found == std::end(scenes)) {
-            std::fprintf(stderr, "tour: no scene named \"%s\" (tour --list shows them)\n", argv[k]);
+            std::fprintf(stderr,
+                "posix-demos tour: no scene named \"%s\" (posix-demos tour --list shows them)\n", argv[k]);
             return 2;
         }
         chosen.push_back(&*found);

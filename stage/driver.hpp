@@ -1,7 +1,7 @@
-// The driver: starts one of the built programs the way a person at a terminal (or a shell with
-// redirections) would, lets a test or the tour steer it with keys and signals, and reads what it
-// prints. Every wait is bounded by a deadline, and whatever a Program started is killed and reaped
-// when the Program object goes away, pass or fail.
+// The driver: starts one of the fourteen programs the way a person at a terminal (or a shell with
+// redirections) would, lets the tour, a test or the benchmark steer it with keys and signals, and
+// reads what it prints. Every wait is bounded by a deadline, and whatever a Program started is
+// killed and reaped when the Program object goes away, pass or fail.
 #pragma once
 
 #include <chrono>
@@ -53,7 +53,8 @@ struct Launch {
     std::optional<int> niceness{};  // niceness set before exec
     bool unprivileged = false;      // run as user and group "nobody" (the test must be root)
 
-    double time_scale = 0;   // > 0: sleep() and alarm() in the program run this many times faster
+    double time_scale = 0;  // > 0: sleep() and alarm() in the program run this many times faster
+    // For the tests, which bring a fault-injection library (see use_fault_library):
     std::string faults{};    // not empty: plan for the fault library, e.g. "pthread_create#2=EAGAIN"
     std::string kill_log{};  // not empty: the fault library appends "<pid> <signal>\n" per kill()
 };
@@ -155,8 +156,19 @@ private:
     std::thread reader_;
 };
 
-// Absolute path of a built program.
+// Where things are found at run time, relative to the running executable (/proc/self/exe), so that
+// the same binary works in the build tree, in an install prefix and in a package unpacked anywhere.
+// The programs are beside it (posix-demos sits in bin/ with them) or, for an executable elsewhere in
+// the build tree such as a test, in ../bin; the time-scaling library sits at a fixed place relative to
+// the programs' folder. Both throw std::runtime_error naming what is missing and where it was looked
+// for.
+std::string executable_dir();
 std::string program_path(std::string_view name);
+std::string timescale_path();
+
+// The preload library that makes chosen calls fail (Launch::faults, Launch::kill_log) is part of the
+// tests, not of the stage: they say where it is before they start a program with it.
+void use_fault_library(std::string path);
 
 // Whether a signal set of /proc/<pid>/status ("SigCgt" caught, "SigBlk" blocked, "ShdPnd" pending
 // for the process, ...) holds `sig` now.
