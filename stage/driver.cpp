@@ -547,19 +547,32 @@ pid_t Program::await_child(Clock::duration within)
     }
 }
 
-Check Program::await_status(
-    const std::string& what, Clock::duration within, const std::function<bool(const std::string&)>& ready)
+Check Program::await_until(
+    const std::string& what, const std::function<bool()>& holds, Clock::duration within)
 {
     auto until = Clock::now() + within;
     while (Clock::now() < until && running()) {
-        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (ready(line))
-                return {true, {}};
+        if (holds())
+            return {true, {}};
         std::this_thread::sleep_for(milliseconds(2));
     }
     std::string seen = running() ? "it never did" : "it " + describe(ending_);
     return {false, name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output())};
+}
+
+Check Program::await_status(
+    const std::string& what, Clock::duration within, const std::function<bool(const std::string&)>& ready)
+{
+    return await_until(
+        what,
+        [this, &ready] {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            for (std::string line; std::getline(status, line);)
+                if (ready(line))
+                    return true;
+            return false;
+        },
+        within);
 }
 
 namespace {

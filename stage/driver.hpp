@@ -108,6 +108,10 @@ public:
     Check await_caught(int sig, Clock::duration within = patience());
     Check await_pending(int sig, Clock::duration within = patience());
     Check await_blocked(Clock::duration within = patience());
+    // Any other such wait: until `holds()` says yes, while the program runs. `what` completes "waited
+    // until it ...", for the failure's text.
+    Check await_until(
+        const std::string& what, const std::function<bool()>& holds, Clock::duration within = patience());
 
     // Output. On a terminal, stdout and stderr are one stream, as on the screen; line ends are
     // "\n" whatever the terminal turned them into. Reading moves a cursor: await_line and
