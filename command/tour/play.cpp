@@ -57,7 +57,7 @@ const Scene scenes[] = {
     {"interrupt_tally", "presses during a handler run merge into one more run", interrupt_tally},
     {"interrupt_child", "a parent interrupts its child and reports the cause", interrupt_child},
     {"child_exit_notice", "SIGCHLD on the child's stop, continue and end; copied memory", child_exit_notice},
-    {"renice_self", "lowers its own niceness to 10, watched from outside by show_niceness", renice_self},
+    {"renice_self", "raises its niceness to 10, lowering its priority; watched by show_niceness", renice_self},
     {"show_niceness", "prints any process's niceness; an error for one that does not exist", show_niceness},
 };
 
