@@ -55,6 +55,23 @@ std::string excerpt(const std::string& text)
     return "\n" + text;
 }
 
+// Keys as a person would name them: "\n" for Enter, ^C for a control character.
+std::string shown_keys(std::string_view keys)
+{
+    std::string text;
+    for (char c : keys) {
+        if (c == '\n')
+            text += "\\n";
+        else if (static_cast<unsigned char>(c) < 32 || c == 127)
+            text += std::string("^") + static_cast<char>(c == 127 ? '?' : c + 64);
+        else
+            text += c;
+    }
+    return text;
+}
+
+constexpr std::size_t run_kept = 4;  // lines kept at each end of a run of lines between two events
+
 void write_all(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -417,6 +434,65 @@ void Program::start(const Launch& launch)
         errno = error;
         fail("could not start " + path);
     }
+    std::string command = name_;
+    for (const std::string& arg : launch.args)
+        command += " " + arg;
+    note("started " + command + " (pid " + std::to_string(pid_) + ")" + (terminal_ ? " at a terminal" : ""));
+}
+
+void Program::note(const std::string& event) const
+{
+    std::lock_guard hold(lock_);
+    if (dropped_ > 0)
+        events_.push_back("           ... " + std::to_string(dropped_) + " more lines ...");
+    events_.insert(events_.end(), tail_.begin(), tail_.end());
+    tail_.clear();
+    run_lines_ = dropped_ = 0;
+    double at = std::chrono::duration<double>(Clock::now() - started_).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%+9.3f s  ", at);
+    events_.push_back(stamp + event);
+}
+
+void Program::note_line(const std::string& line, bool is_err) const
+{
+    double at = std::chrono::duration<double>(Clock::now() - started_).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%+9.3f s  ", at);
+    std::string entry = stamp + std::string(is_err ? "stderr| " : "     | ") + line;
+    if (++run_lines_ <= run_kept) {
+        events_.push_back(std::move(entry));
+        return;
+    }
+    tail_.push_back(std::move(entry));
+    if (tail_.size() > run_kept) {
+        tail_.erase(tail_.begin());
+        ++dropped_;
+    }
+}
+
+std::string Program::transcript(std::size_t entries) const
+{
+    std::lock_guard hold(lock_);
+    return transcript_locked(entries);
+}
+
+std::string Program::transcript_locked(std::size_t entries) const
+{
+    std::vector<std::string> all = events_;
+    if (dropped_ > 0)
+        all.push_back("           ... " + std::to_string(dropped_) + " more lines ...");
+    all.insert(all.end(), tail_.begin(), tail_.end());
+    const std::string& partial = partial_out_.empty() ? partial_err_ : partial_out_;
+    if (!partial.empty())
+        all.push_back("           (and, without a newline yet) " + partial);
+    std::string text = "\nWhat happened (seconds since the start; \"|\" a line it printed):";
+    std::size_t first = all.size() > entries ? all.size() - entries : 0;
+    if (first > 0)
+        text += "\n           ... " + std::to_string(first) + " entries before these ...";
+    for (std::size_t k = first; k < all.size(); ++k)
+        text += "\n" + all[k];
+    return text;
 }
 
 void Program::read_loop()
@@ -459,9 +535,18 @@ void Program::read_loop()
                 if (mirror_ >= 0)
                     (void)!::write(mirror_, buffer, static_cast<std::size_t>(got));
                 std::string& text = is_err ? err_text_ : out_text_;
-                for (ssize_t k = 0; k < got; ++k)
-                    if (!(terminal_ && buffer[k] == '\r'))
-                        text.push_back(buffer[k]);
+                std::string& partial = is_err ? partial_err_ : partial_out_;
+                for (ssize_t k = 0; k < got; ++k) {
+                    if (terminal_ && buffer[k] == '\r')
+                        continue;
+                    text.push_back(buffer[k]);
+                    if (buffer[k] != '\n') {
+                        partial.push_back(buffer[k]);
+                        continue;
+                    }
+                    note_line(partial, is_err);
+                    partial.clear();
+                }
             }
             changed_.notify_all();
         }
@@ -472,6 +557,7 @@ void Program::type(std::string_view text) const
 {
     if (input_ < 0)
         throw std::logic_error("the program's input is not a pipe or a terminal");
+    note("typed \"" + shown_keys(text) + "\"");
     write_all(input_, text);
 }
 
@@ -481,6 +567,7 @@ void Program::type_signal_key(int index) const
         signal_group(index == VINTR ? SIGINT : SIGQUIT);
         return;
     }
+    note(index == VINTR ? "typed the interrupt key" : "typed the quit key");
     // The terminal drops output not yet read when it turns the key into a signal: let the reader
     // take everything that is waiting first.
     auto until = Clock::now() + seconds(2);
@@ -511,21 +598,32 @@ void Program::close_input()
         termios mode{};
         tcgetattr(master_, &mode);
         char key = static_cast<char>(mode.c_cc[VEOF]);
+        note("typed the end-of-file key");
         write_all(master_, std::string_view(&key, 1));
     } else if (input_ >= 0) {
+        note("closed its input");
         close(input_);
         input_ = -1;
     }
 }
 
+bool Program::echoes() const
+{
+    termios mode{};
+    return terminal_ && tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+}
+
 void Program::signal(int sig) const
 {
-    if (!reaped_)
-        ::kill(pid_, sig);
+    if (reaped_)
+        return;
+    note("sent " + signal_name(sig));
+    ::kill(pid_, sig);
 }
 
 void Program::signal_group(int sig) const
 {
+    note("sent " + signal_name(sig) + " to its process group");
     ::kill(-pid_, sig);
 }
 
@@ -557,7 +655,9 @@ Check Program::await_until(
         std::this_thread::sleep_for(milliseconds(2));
     }
     std::string seen = running() ? "it never did" : "it " + describe(ending_);
-    return {false, name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output())};
+    return {false,
+        name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output()) +
+            transcript()};
 }
 
 Check Program::await_status(
@@ -634,7 +734,8 @@ Check Program::await(std::string_view what, Clock::duration within,
             std::string why = out_closed_ && out_file_.empty() ? "the output ended" : "nothing like it came";
             return {false,
                 name_ + ": waited for " + std::string(what) + "; " + why +
-                    ". The output after the last match was: " + excerpt(out_text_.substr(cursor_))};
+                    ". The output after the last match was: " + excerpt(out_text_.substr(cursor_)) +
+                    transcript_locked(40)};
         }
     }
 }
@@ -686,8 +787,9 @@ Check Program::silent_for(Clock::duration span)
     changed_.wait_for(hold, span, [&] { return out_text_.size() + err_text_.size() != before; });
     if (out_text_.size() + err_text_.size() == before)
         return {true, {}};
-    return {
-        false, name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_)};
+    return {false,
+        name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_) +
+            transcript_locked(40)};
 }
 
 std::string Program::output() const
@@ -730,6 +832,7 @@ bool Program::running()
     if (r == pid_) {
         reaped_ = true;
         ending_ = WIFEXITED(status) ? exited(WEXITSTATUS(status)) : killed_by(WTERMSIG(status));
+        note("it " + describe(ending_));
     }
     return !reaped_;
 }

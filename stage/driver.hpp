@@ -93,7 +93,8 @@ public:
     void type(std::string_view text) const;
     void interrupt();
     void quit();
-    void close_input();  // end of file on a stdin pipe
+    void close_input();   // end of file on a stdin pipe
+    bool echoes() const;  // whether its terminal echoes typed keys now (as the program left it)
 
     // Signals from outside, as `kill` would send them.
     void signal(int sig) const;           // to the program
@@ -129,6 +130,11 @@ public:
     Ending await_end(Clock::duration within = patience());
     bool running();
 
+    // What happened, with times since the start: the keys typed, the signals sent, the lines seen (a
+    // flood of lines shortened to its first and last few) and the end; the last `entries` of it. A
+    // failed Check carries it too.
+    std::string transcript(std::size_t entries = 40) const;
+
 private:
     void start(const Launch& launch);
     void read_loop();
@@ -138,6 +144,9 @@ private:
     Check await_status(const std::string& what, Clock::duration within,
         const std::function<bool(const std::string&)>& ready);
     void stop_everything();
+    void note(const std::string& event) const;
+    void note_line(const std::string& line, bool is_err) const;  // with lock_ held
+    std::string transcript_locked(std::size_t entries) const;
 
     std::string name_;
     pid_t pid_ = -1;
@@ -157,6 +166,15 @@ private:
     std::string out_text_, err_text_;
     bool out_closed_ = false, err_closed_ = false;
     std::size_t cursor_ = 0;
+
+    // The transcript, under lock_. A run of lines between two events keeps its first few in
+    // events_ and its last few in tail_, counting those dropped in between.
+    Clock::time_point started_ = Clock::now();
+    mutable std::vector<std::string> events_;
+    mutable std::vector<std::string> tail_;
+    mutable std::size_t run_lines_ = 0, dropped_ = 0;
+    std::string partial_out_, partial_err_;
+
     std::thread reader_;
 };
 

@@ -57,7 +57,8 @@ const Scene scenes[] = {
     {"interrupt_tally", "presses during a handler run merge into one more run", interrupt_tally},
     {"interrupt_child", "a parent interrupts its child and reports the cause", interrupt_child},
     {"child_exit_notice", "SIGCHLD on the child's stop, continue and end; copied memory", child_exit_notice},
-    {"renice_self", "raises its niceness to 10, lowering its priority; watched by show_niceness", renice_self},
+    {"renice_self", "raises its niceness to 10, lowering its priority; watched by show_niceness",
+        renice_self},
     {"show_niceness", "prints any process's niceness; an error for one that does not exist", show_niceness},
 };
 
@@ -107,7 +108,6 @@ int viewer_keys()
 // At a terminal, the viewer sets the pace. False when they want to stop.
 bool await_viewer(int keys, const char* next)
 {
-    tcflush(keys, TCIFLUSH);  // keys pressed during the scene are not an answer
     std::printf("\n[Enter: next scene, %s; q and Enter: end the tour] ", next);
     std::fflush(stdout);
     std::string answer;
@@ -168,7 +168,9 @@ int tour_main(int argc, char* argv[])
     for (std::size_t k = 0; k < chosen.size(); ++k) {
         if (keys >= 0 && k > 0 && !await_viewer(keys, chosen[k]->name))
             break;
+        hush_viewer(keys);
         Outcome outcome = play(*chosen[k], k + 1, chosen.size());
+        unhush_viewer();
         std::string& list = outcome == Outcome::failed ? failed : skipped;
         if (outcome != Outcome::kept)
             list += (list.empty() ? "" : ", ") + std::string(chosen[k]->name);

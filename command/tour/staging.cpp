@@ -4,17 +4,51 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tour {
 
 volatile std::sig_atomic_t on_stage[stage_size] = {};
 
+namespace {
+
+// The viewer's terminal while a scene plays: its settings from before, to put back. -1: not hushed.
+termios viewer_mode{};
+volatile std::sig_atomic_t hushed = -1;
+
+}  // namespace
+
+void hush_viewer(int keys)
+{
+    // Only a tour in the foreground may change the terminal; one in the background would be stopped.
+    if (keys < 0 || tcgetpgrp(keys) != getpgrp() || tcgetattr(keys, &viewer_mode) != 0)
+        return;
+    termios quiet = viewer_mode;
+    // No echo, so that a key typed in a scene never lands among the program's lines; the interrupt
+    // key still ends the tour.
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    if (tcsetattr(keys, TCSANOW, &quiet) == 0)
+        hushed = keys;
+}
+
+void unhush_viewer()
+{
+    int keys = hushed;
+    if (keys < 0)
+        return;
+    tcflush(keys, TCIFLUSH);  // what was typed during the scene is not an answer to the next prompt
+    tcsetattr(keys, TCSANOW, &viewer_mode);  // as it was; nothing more to do if that fails
+    hushed = -1;
+}
+
 void end_the_show(int sig)
 {
     for (volatile std::sig_atomic_t& group : on_stage)
         if (group > 0)
             kill(-group, SIGKILL);
+    if (hushed >= 0)
+        tcsetattr(hushed, TCSANOW, &viewer_mode);  // the viewer's shell gets its echo back
     static const char note[] = "\n[tour] stopped; every program it started has been ended.\n";
     if (write(2, note, sizeof note - 1) < 0) {
         // Nothing more to do on the way out.

@@ -24,8 +24,13 @@ constexpr int stage_size = 4;
 extern volatile std::sig_atomic_t on_stage[stage_size];
 
 // The tour's handler for the signals that end it (Ctrl-C and the like): ends every program on stage,
-// then the tour itself, by the same signal.
+// gives the viewer's terminal its settings back, then ends the tour by the same signal.
 void end_the_show(int sig);
+
+// While a scene plays, the keys the viewer types at `keys` (a terminal, or -1 for none) are not
+// echoed; afterwards they are discarded and the terminal is as it was.
+void hush_viewer(int keys);
+void unhush_viewer();
 
 // A scene's failure: what the person at the terminal saw instead of what was promised.
 struct Failed {

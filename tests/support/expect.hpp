@@ -2,6 +2,9 @@
 // person at the terminal would have seen instead.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include <gtest/gtest.h>
 
 #include "driver.hpp"
@@ -19,6 +22,14 @@ inline testing::AssertionResult shown(const demo::Check& check)
     if (check.ok)
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << check.what;
+}
+
+// Whether `text` holds `part` somewhere; a failure quotes the text.
+inline testing::AssertionResult holds(const std::string& text, std::string_view part)
+{
+    if (text.find(part) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
 }
 
 using demo::number_after;
