@@ -189,7 +189,7 @@ std::string first_found(const std::string& what, const std::string& relative, in
 {
     std::string looked;
     for (const std::string& dir : program_dirs()) {
-        std::string candidate = std::filesystem::path(dir + "/" + relative).lexically_normal().string();
+        std::string candidate = (std::filesystem::path(dir) / relative).lexically_normal().string();
         if (access(candidate.c_str(), access_mode) == 0)
             return candidate;
         looked += (looked.empty() ? "" : " and ") + candidate;
