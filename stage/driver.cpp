@@ -11,7 +11,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -21,6 +20,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "processes.hpp"
 
 namespace demo {
 
@@ -83,47 +84,6 @@ void write_all(int fd, std::string_view bytes)
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-}
-
-// Processes whose parent is `parent`, from /proc.
-std::vector<pid_t> children_of(pid_t parent)
-{
-    std::vector<pid_t> found;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return found;
-    while (dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0')
-            continue;
-        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string text;
-        std::getline(stat, text);
-        std::size_t paren = text.rfind(')');
-        if (paren == std::string::npos)
-            continue;
-        std::istringstream rest(text.substr(paren + 1));
-        char state = 0;
-        long ppid = 0;
-        rest >> state >> ppid;
-        if (ppid == parent)
-            found.push_back(static_cast<pid_t>(pid));
-    }
-    closedir(proc);
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-std::vector<pid_t> descendants_of(pid_t root)
-{
-    std::vector<pid_t> all;
-    for (pid_t child : children_of(root)) {
-        all.push_back(child);
-        for (pid_t below : descendants_of(child))
-            all.push_back(below);
-    }
-    return all;
 }
 
 }  // namespace
@@ -675,37 +635,16 @@ Check Program::await_status(
         within);
 }
 
-namespace {
-
-// Whether a signal set line of /proc/<pid>/status ("SigCgt:\t0000000000000002") holds `sig`.
-bool line_holds(const std::string& line, std::string_view set, int sig)
-{
-    if (!line.starts_with(set) || line.size() <= set.size() || line[set.size()] != ':')
-        return false;
-    return (std::stoull(line.substr(set.size() + 1), nullptr, 16) >> (sig - 1) & 1U) != 0;
-}
-
-}  // namespace
-
-bool in_signal_set(pid_t pid, std::string_view set, int sig)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line_holds(line, set, sig))
-            return true;
-    return false;
-}
-
 Check Program::await_caught(int sig, Clock::duration within)
 {
     return await_status("had a handler for " + signal_name(sig), within,
-        [sig](const std::string& line) { return line_holds(line, "SigCgt", sig); });
+        [sig](const std::string& line) { return signal_line_holds(line, "SigCgt", sig); });
 }
 
 Check Program::await_pending(int sig, Clock::duration within)
 {
     return await_status("held " + signal_name(sig) + " pending", within, [sig](const std::string& line) {
-        return line_holds(line, "ShdPnd", sig) || line_holds(line, "SigPnd", sig);
+        return signal_line_holds(line, "ShdPnd", sig) || signal_line_holds(line, "SigPnd", sig);
     });
 }
 

@@ -192,10 +192,6 @@ std::string timescale_path();
 // tests, not of the stage: they say where it is before they start a program with it.
 void use_fault_library(std::string path);
 
-// Whether a signal set of /proc/<pid>/status ("SigCgt" caught, "SigBlk" blocked, "ShdPnd" pending
-// for the process, ...) holds `sig` now.
-bool in_signal_set(pid_t pid, std::string_view set, int sig);
-
 // Whether the programs were built with ThreadSanitizer, whose runtime changes two things they
 // show: it runs a signal handler only once the program next calls into the C library (a busy poll
 // never does), and its own thread keeps a process alive after its main thread has ended.

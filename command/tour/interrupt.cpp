@@ -3,6 +3,7 @@
 #include <csignal>
 #include <string>
 
+#include "processes.hpp"
 #include "scenes.hpp"
 #include "screen.hpp"
 #include "staging.hpp"
