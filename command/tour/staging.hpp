@@ -82,7 +82,8 @@ public:
         Ending ending = program_.await_end();
         screen().finish(backstage_.mirror);
         need(ending == expected,
-            program_.name() + " " + demo::describe(ending) + " (expected: " + demo::describe(expected) + ")");
+            program_.name() + " " + demo::describe(ending) + " (expected: " + demo::describe(expected) + ")" +
+                program_.transcript());
     }
 
 private:
