@@ -1,0 +1,57 @@
+// posix-demos — the entry point for everything around the fourteen programs: the guided tour, and
+// what to run next. It finds the programs beside itself, wherever it was installed or unpacked.
+//
+//   posix-demos tour [NAME...]    plays the tour, or only the scenes named
+//   posix-demos tour --list       lists the scenes
+//   posix-demos --help            this summary
+//   posix-demos --version         the version
+
+#include <cstdio>
+#include <string_view>
+
+#include "commands.hpp"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char* argv[]);
+    const char* usage;  // what follows "posix-demos NAME" on the usage lines
+};
+
+const Command commands[] = {
+    {"tour", tour_main,
+        "[NAME...]   plays the guided tour, or only the scenes named\n"
+        "       posix-demos tour --list      lists the scenes, one a line"},
+};
+
+void usage(std::FILE* to)
+{
+    for (const Command& command : commands)
+        std::fprintf(to, "usage: posix-demos %s %s\n", command.name, command.usage);
+    std::fprintf(to, "       posix-demos --help | --version\n");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    std::string_view word = argc > 1 ? argv[1] : "";
+    if (word == "--help" || word == "-h") {
+        usage(stdout);
+        std::printf("\nThe fourteen programs sit beside posix-demos; each has a manual page, and\n"
+                    "`man 7 posix-demos` lists them by mechanism.\n");
+        return 0;
+    }
+    if (word == "--version") {
+        std::printf("posix-demos %s\n", POSIX_DEMOS_VERSION);
+        return 0;
+    }
+    for (const Command& command : commands)
+        if (word == command.name)
+            return command.run(argc - 1, argv + 1);
+    if (!word.empty())
+        std::fprintf(stderr, "posix-demos: unknown command \"%s\"\n", argv[1]);
+    usage(stderr);
+    return 2;
+}
