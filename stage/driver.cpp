@@ -331,7 +331,9 @@ void Program::start(const Launch& launch)
             fail("pipe");
         err_fd = err[1];
         err_ = err[0];
-        if (launch.output_file.empty()) {
+        if (launch.output_closed) {
+            out_closed_ = true;
+        } else if (launch.output_file.empty()) {
             if (pipe2(out, O_CLOEXEC) != 0)
                 fail("pipe");
             out_fd = out[1];
@@ -363,7 +365,10 @@ void Program::start(const Launch& launch)
                 close(tty);
         }
         dup2(in_fd, 0);
-        dup2(out_fd, 1);
+        if (out_fd >= 0)
+            dup2(out_fd, 1);
+        else
+            close(1);
         dup2(err_fd, 2);
         sigset_t none;
         sigemptyset(&none);
@@ -382,7 +387,8 @@ void Program::start(const Launch& launch)
         _exit(127);
     }
     close(exec_error[1]);
-    close(out_fd);
+    if (out_fd >= 0)
+        close(out_fd);
     if (err_fd != out_fd)
         close(err_fd);
     if (in_fd != out_fd)

@@ -44,9 +44,10 @@ struct Launch {
     bool echo = false;  // terminal echo of typed keys; off so transcripts hold only program output
     int mirror = -1;    // >= 0: everything the program prints is also copied there as it comes
 
-    Stdin input = Stdin::Pipe;  // only when terminal == false
-    std::string input_file{};   // with Stdin::File
-    std::string output_file{};  // when not empty (and terminal == false): stdout goes to this file
+    Stdin input = Stdin::Pipe;   // only when terminal == false
+    std::string input_file{};    // with Stdin::File
+    std::string output_file{};   // when not empty (and terminal == false): stdout goes to this file
+    bool output_closed = false;  // (terminal == false) stdout closed, as a shell's `>&-` leaves it
 
     std::vector<std::pair<std::string, std::string>> env{};  // added to the test's environment
     std::vector<int> ignored{};     // signals set to SIG_IGN before exec, as a shell does for `cmd &`

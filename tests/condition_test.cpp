@@ -57,7 +57,9 @@ TEST(WaitWakeHandoff, ASecondThreadThatCannotStartIsReported)
         "wait_wake_handoff", {.terminal = false, .time_scale = 100, .faults = "pthread_create#2=EAGAIN"});
     ASSERT_EQ(handoff.await_end(), demo::exited(1));
     EXPECT_EQ(handoff.errors(), "pthread_create: Resource temporarily unavailable\n");
-    EXPECT_EQ(handoff.output(), "Waiting on condition variable cond1\n");
+    // The first thread may not have got to its line before the process ended: it is whole, or absent.
+    std::string output = handoff.output();
+    EXPECT_TRUE(output.empty() || output == "Waiting on condition variable cond1\n") << output;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The stage itself, where a person debugging a failure leans on what it says.
 
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
 #include <string>
@@ -10,12 +11,14 @@
 
 namespace {
 
+using demo::Clock;
 using demo::Program;
 
 TEST(Stage, AFailedWaitShowsTheKeysTheSignalsAndTheLinesWithTimes)
 {
     Program gate("enter_gate");
-    ASSERT_TRUE(shown(gate.await_line("Hello from da thread!")));
+    // A flood of greetings first, enough for the transcript to shorten.
+    ASSERT_TRUE(shown(gate.await_lines(100)));
     gate.type("\n");
     ASSERT_TRUE(shown(gate.await_line("Semaphore locked.")));
     demo::Check never = gate.await_line("a line it never prints", std::chrono::milliseconds(200));
@@ -41,6 +44,15 @@ TEST(Stage, AProgramItCannotFindIsNamedWithWhereItLooked)
         EXPECT_TRUE(holds(error.what(), "the program no_such_program not found"));
         EXPECT_TRUE(holds(error.what(), "/bin/no_such_program"));
     }
+}
+
+TEST(Stage, TimeScalingShortensSleeps)
+{
+    auto start = Clock::now();
+    Program handoff("wait_wake_handoff", {.terminal = false, .time_scale = 20});
+    ASSERT_EQ(handoff.await_end(), demo::exited(0));
+    // One second of the program's time is 50 ms here; unscaled it would be a whole second.
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
 }
 
 }  // namespace
