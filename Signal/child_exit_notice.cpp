@@ -25,9 +25,11 @@ volatile std::sig_atomic_t lost = 0;
 
 void handler(int)
 {
+    int interrupted_errno = errno;  // the interrupted code may be about to read its own
     if (write(1, "CHILD\n", 6) != 6)
         lost = errno;
     val += 5;
+    errno = interrupted_errno;
 }
 
 int main()

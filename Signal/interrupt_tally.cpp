@@ -20,10 +20,12 @@ volatile std::sig_atomic_t lost = 0;
 
 void handler(int)
 {
+    int interrupted_errno = errno;  // the interrupted code may be about to read its own
     if (write(1, "CTRL+C\n", 7) != 7)
         lost = errno;
     sleep(100);
     sig_count = sig_count + 1;
+    errno = interrupted_errno;
 }
 
 int main()
