@@ -118,7 +118,7 @@ int live(pid_t pid, demo::KernelView& kernel, demo::Snapshot first)
     bool colour = !dumb && (no_colour == nullptr || *no_colour == '\0');
     bool keys = isatty(STDIN_FILENO) != 0;
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = on_stop;  // no SA_RESTART: the wait for a key returns at once
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(sig, &action, nullptr);
@@ -162,7 +162,8 @@ int live(pid_t pid, demo::KernelView& kernel, demo::Snapshot first)
                 }
                 if (shown++ >= room)
                     continue;
-                std::string visible = line.text.substr(0, static_cast<std::size_t>(size.ws_col) - (colour ? 1 : 3));
+                std::string visible =
+                    line.text.substr(0, static_cast<std::size_t>(size.ws_col) - (colour ? 1 : 3));
                 if (colour)
                     out += marked > 0 ? "\x1b[1;33m" + visible + "\x1b[0m" : visible;
                 else
@@ -187,8 +188,10 @@ int live(pid_t pid, demo::KernelView& kernel, demo::Snapshot first)
             auto until = taken + frame;
             bool quit = false;
             while (!quit && !stop_asked && !suspend_asked && Clock::now() < until) {
-                int left = static_cast<int>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()) + 1;
+                int left =
+                    static_cast<int>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()) +
+                    1;
                 pollfd key{STDIN_FILENO, POLLIN, 0};
                 if (keys && poll(&key, 1, left) > 0) {
                     char typed[16];
@@ -248,7 +251,8 @@ int peek_main(int argc, char* argv[])
                        "is redrawn ten times a second until the process ends, q or Ctrl-C.\n",
                 stdout);
             return 0;
-        } else if (pid == 0 && !arg.empty() && arg.find_first_not_of("0123456789") == std::string_view::npos) {
+        } else if (pid == 0 && !arg.empty() &&
+            arg.find_first_not_of("0123456789") == std::string_view::npos) {
             errno = 0;
             pid = std::strtol(argv[i], nullptr, 10);
             if (errno != 0 || pid <= 0 || pid != static_cast<pid_t>(pid)) {
@@ -276,5 +280,6 @@ int peek_main(int argc, char* argv[])
         }
         return 0;
     }
-    return live(static_cast<pid_t>(snapshot.processes.front().pid), kernel, std::move(snapshot));
+    pid_t shown = snapshot.processes.front().pid;  // a thread's ID stands for its process
+    return live(shown, kernel, std::move(snapshot));
 }

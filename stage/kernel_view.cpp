@@ -82,49 +82,92 @@ long number(std::string_view status, std::string_view key)
 const char* call_name(long nr)
 {
     switch (nr) {
-    case 0: return "read";
-    case 1: return "write";
-    case 3: return "close";
-    case 7: return "poll";
-    case 9: return "mmap";
-    case 11: return "munmap";
-    case 16: return "ioctl";
-    case 17: return "pread64";
-    case 19: return "readv";
-    case 20: return "writev";
-    case 23: return "select";
-    case 24: return "sched_yield";
-    case 34: return "pause";
-    case 35: return "nanosleep";
-    case 42: return "connect";
-    case 43: return "accept";
-    case 45: return "recvfrom";
-    case 47: return "recvmsg";
-    case 61: return "wait4";
-    case 62: return "kill";
-    case 65: return "semop";
-    case 72: return "fcntl";
-    case 73: return "flock";
-    case 74: return "fsync";
-    case 128: return "rt_sigtimedwait";
-    case 130: return "rt_sigsuspend";
-    case 140: return "getpriority";
-    case 141: return "setpriority";
-    case 202: return "futex";
-    case 219: return "restart_syscall";
-    case 220: return "semtimedop";
-    case 230: return "clock_nanosleep";
-    case 231: return "exit_group";
-    case 232: return "epoll_wait";
-    case 247: return "waitid";
-    case 257: return "openat";
-    case 270: return "pselect6";
-    case 271: return "ppoll";
-    case 281: return "epoll_pwait";
-    case 288: return "accept4";
-    case 441: return "epoll_pwait2";
-    case 449: return "futex_waitv";
-    default: return nullptr;
+    case 0:
+        return "read";
+    case 1:
+        return "write";
+    case 3:
+        return "close";
+    case 7:
+        return "poll";
+    case 9:
+        return "mmap";
+    case 11:
+        return "munmap";
+    case 16:
+        return "ioctl";
+    case 17:
+        return "pread64";
+    case 19:
+        return "readv";
+    case 20:
+        return "writev";
+    case 23:
+        return "select";
+    case 24:
+        return "sched_yield";
+    case 34:
+        return "pause";
+    case 35:
+        return "nanosleep";
+    case 42:
+        return "connect";
+    case 43:
+        return "accept";
+    case 45:
+        return "recvfrom";
+    case 47:
+        return "recvmsg";
+    case 61:
+        return "wait4";
+    case 62:
+        return "kill";
+    case 65:
+        return "semop";
+    case 72:
+        return "fcntl";
+    case 73:
+        return "flock";
+    case 74:
+        return "fsync";
+    case 128:
+        return "rt_sigtimedwait";
+    case 130:
+        return "rt_sigsuspend";
+    case 140:
+        return "getpriority";
+    case 141:
+        return "setpriority";
+    case 202:
+        return "futex";
+    case 219:
+        return "restart_syscall";
+    case 220:
+        return "semtimedop";
+    case 230:
+        return "clock_nanosleep";
+    case 231:
+        return "exit_group";
+    case 232:
+        return "epoll_wait";
+    case 247:
+        return "waitid";
+    case 257:
+        return "openat";
+    case 270:
+        return "pselect6";
+    case 271:
+        return "ppoll";
+    case 281:
+        return "epoll_pwait";
+    case 288:
+        return "accept4";
+    case 441:
+        return "epoll_pwait2";
+    case 449:
+        return "futex_waitv";
+    default:
+        return nullptr;
     }
 }
 
@@ -138,15 +181,21 @@ bool is_terminal_path(std::string_view path)
 std::string state_word(char state)
 {
     switch (state) {
-    case 'R': return "running";
+    case 'R':
+        return "running";
     case 'S':
-    case 'I': return "sleeping";
-    case 'D': return "waiting";
+    case 'I':
+        return "sleeping";
+    case 'D':
+        return "waiting";
     case 'T':
-    case 't': return "stopped";
+    case 't':
+        return "stopped";
     case 'Z':
-    case 'X': return "zombie";
-    default: return "unknown";
+    case 'X':
+        return "zombie";
+    default:
+        return "unknown";
     }
 }
 
@@ -206,7 +255,8 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
     }
     std::snprintf(path, sizeof path, "/proc/%d/status", pid);
     if (int error = slurp(path, status)) {
-        failure = gone(error) ? "no such process" : std::string("cannot read ") + path + ": " + std::strerror(error);
+        failure = gone(error) ? "no such process"
+                              : std::string("cannot read ") + path + ": " + std::strerror(error);
         return false;
     }
     // A thread's ID names its process too (/proc/TID exists): look at the whole process.
@@ -241,7 +291,8 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
     p.blocked = signal_set(status, "SigBlk");
     p.ignored = signal_set(status, "SigIgn");
     p.caught = signal_set(status, "SigCgt");
-    bool others = std::strtol(std::string(field(status, "Uid")).c_str(), nullptr, 10) != static_cast<long>(geteuid());
+    bool others =
+        std::strtol(std::string(field(status, "Uid")).c_str(), nullptr, 10) != static_cast<long>(geteuid());
 
     // The command's own name (comm is cut at 15 characters): the last part of argv[0].
     std::string command;
@@ -344,7 +395,8 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
     // threads are left. (The kernel's own process state is its first thread's, which says
     // "zombie" for a program whose main thread has ended while a worker lives on.)
     auto any = [&p](auto test) {
-        return std::any_of(p.threads.begin(), p.threads.end(), [&](const ThreadView& t) { return test(t.state); });
+        return std::any_of(
+            p.threads.begin(), p.threads.end(), [&](const ThreadView& t) { return test(t.state); });
     };
     if (any([](char s) { return s == 'R'; }))
         p.state = 'R';

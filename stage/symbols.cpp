@@ -76,7 +76,7 @@ Symbols Symbols::of(pid_t pid)
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
     CloseFd exe{open(path, O_RDONLY | O_CLOEXEC)};
-    struct stat about {};
+    struct stat about { };
     if (exe.fd < 0 || fstat(exe.fd, &about) != 0)
         return found;
 

@@ -16,7 +16,8 @@ std::string padded(std::string text, std::size_t width)
     return text;
 }
 
-void add_process(std::vector<ViewLine>& lines, const ProcessView& p, const ProcessView* before, double seconds)
+void add_process(
+    std::vector<ViewLine>& lines, const ProcessView& p, const ProcessView* before, double seconds)
 {
     static const double ticks_per_second = static_cast<double>(sysconf(_SC_CLK_TCK));
     std::string indent(static_cast<std::size_t>(p.depth) * 2, ' ');
@@ -58,11 +59,11 @@ void add_process(std::vector<ViewLine>& lines, const ProcessView& p, const Proce
     }
     for (const ThreadView& t : p.threads) {
         std::string thread_key = key + " thread " + std::to_string(t.tid);
-        std::string line = indent + "  " + padded(label(t), label_width) + "  " + padded(state_word(t.state), 8) +
-            "  " + padded(call(t), call_width);
+        std::string line = indent + "  " + padded(label(t), label_width) + "  " +
+            padded(state_word(t.state), 8) + "  " + padded(call(t), call_width);
         if (t.voluntary >= 0)
-            line += "  switches " + std::to_string(t.voluntary) + " voluntary, " + std::to_string(t.involuntary) +
-                " involuntary";
+            line += "  switches " + std::to_string(t.voluntary) + " voluntary, " +
+                std::to_string(t.involuntary) + " involuntary";
         while (!line.empty() && line.back() == ' ')
             line.pop_back();
         lines.push_back({thread_key, line});
