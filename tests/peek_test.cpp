@@ -77,6 +77,11 @@ struct ViewCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const ViewCase& c, std::ostream* out)
+{
+    *out << c.program;
+}
+
 class Views : public testing::TestWithParam<ViewCase> { };
 
 TEST_P(Views, ShowWhatTheKernelKnowsInTheProgramsTerms)
