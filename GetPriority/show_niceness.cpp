@@ -47,9 +47,16 @@ int main(int argc, char* argv[])
     errno = 0;
     int prio_process = getpriority(PRIO_PROCESS, pid);
     if (prio_process == -1 && errno != 0) {
-        std::fprintf(stderr, "show_niceness: process %d: %s\n", pid, std::strerror(errno));
+        // The call as it was made: the ID shows how the argument was read.
+        std::fprintf(stderr, "getpriority(PRIO_PROCESS, %d): %s\n", pid, std::strerror(errno));
         return 1;
     }
     std::printf("Process (%d) Priority is %d.\n", pid, prio_process);
+
+    // A report that never reached the file or the pipe (a full disk, a closed descriptor) is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "show_niceness: %s\n", std::strerror(errno));
+        return 1;
+    }
     return 0;
 }

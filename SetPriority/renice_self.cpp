@@ -8,7 +8,9 @@
 // With its output on a pipe (`renice_self | cat`), both lines wait in the buffer until the end.
 // See also show_niceness, which prints any process's niceness in the same format.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -21,9 +23,17 @@ int main()
 
     // A refused change is not reported as such: the niceness read back below tells what happened.
     setpriority(PRIO_PROCESS, pid, 10);
+    // Asked of this very process, the query cannot fail; -1 would be a niceness like any other.
     int prio_process = getpriority(PRIO_PROCESS, pid);
     std::printf("Process (%d) Priority is %d.\n", pid, prio_process);
 
     sleep(10);
+
+    // Lines that never reached the file or the pipe (a full disk, a closed descriptor) are no success.
+    // On a file or a pipe both are written only now, by this flush.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "renice_self: %s\n", std::strerror(errno));
+        return 1;
+    }
     return 0;
 }

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "commands.hpp"
-#include "peek.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // a view redrawn ten times a second, with what changed in the last second highlighted, until the
 // process ends, q is pressed or Ctrl-C. The terminal is left as it was found.
 
-#include "peek.hpp"
+#include "commands.hpp"
 
 #include <cerrno>
 #include <chrono>

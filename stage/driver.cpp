@@ -11,7 +11,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -21,6 +20,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "processes.hpp"
 
 namespace demo {
 
@@ -32,12 +33,6 @@ constexpr int sanitizer_status = 66;  // the exit status the test presets give s
 [[noreturn]] void fail(const std::string& what)
 {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-std::string signal_name(int sig)
-{
-    const char* abbrev = sigabbrev_np(sig);
-    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
 }
 
 // The last few lines of a text, for messages that say what the person saw.
@@ -55,6 +50,23 @@ std::string excerpt(const std::string& text)
     return "\n" + text;
 }
 
+// Keys as a person would name them: "\n" for Enter, ^C for a control character.
+std::string shown_keys(std::string_view keys)
+{
+    std::string text;
+    for (char c : keys) {
+        if (c == '\n')
+            text += "\\n";
+        else if (static_cast<unsigned char>(c) < 32 || c == 127)
+            text += std::string("^") + static_cast<char>(c == 127 ? '?' : c + 64);
+        else
+            text += c;
+    }
+    return text;
+}
+
+constexpr std::size_t run_kept = 4;  // lines kept at each end of a run of lines between two events
+
 void write_all(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -66,47 +78,6 @@ void write_all(int fd, std::string_view bytes)
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-}
-
-// Processes whose parent is `parent`, from /proc.
-std::vector<pid_t> children_of(pid_t parent)
-{
-    std::vector<pid_t> found;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return found;
-    while (dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0')
-            continue;
-        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string text;
-        std::getline(stat, text);
-        std::size_t paren = text.rfind(')');
-        if (paren == std::string::npos)
-            continue;
-        std::istringstream rest(text.substr(paren + 1));
-        char state = 0;
-        long ppid = 0;
-        rest >> state >> ppid;
-        if (ppid == parent)
-            found.push_back(static_cast<pid_t>(pid));
-    }
-    closedir(proc);
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-std::vector<pid_t> descendants_of(pid_t root)
-{
-    std::vector<pid_t> all;
-    for (pid_t child : children_of(root)) {
-        all.push_back(child);
-        for (pid_t below : descendants_of(child))
-            all.push_back(below);
-    }
-    return all;
 }
 
 }  // namespace
@@ -172,7 +143,7 @@ std::string first_found(const std::string& what, const std::string& relative, in
 {
     std::string looked;
     for (const std::string& dir : program_dirs()) {
-        std::string candidate = std::filesystem::path(dir + "/" + relative).lexically_normal().string();
+        std::string candidate = (std::filesystem::path(dir) / relative).lexically_normal().string();
         if (access(candidate.c_str(), access_mode) == 0)
             return candidate;
         looked += (looked.empty() ? "" : " and ") + candidate;
@@ -417,6 +388,65 @@ void Program::start(const Launch& launch)
         errno = error;
         fail("could not start " + path);
     }
+    std::string command = name_;
+    for (const std::string& arg : launch.args)
+        command += " " + arg;
+    note("started " + command + " (pid " + std::to_string(pid_) + ")" + (terminal_ ? " at a terminal" : ""));
+}
+
+void Program::note(const std::string& event) const
+{
+    std::lock_guard hold(lock_);
+    if (dropped_ > 0)
+        events_.push_back("           ... " + std::to_string(dropped_) + " more lines ...");
+    events_.insert(events_.end(), tail_.begin(), tail_.end());
+    tail_.clear();
+    run_lines_ = dropped_ = 0;
+    double at = std::chrono::duration<double>(Clock::now() - started_).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%+9.3f s  ", at);
+    events_.push_back(stamp + event);
+}
+
+void Program::note_line(const std::string& line, bool is_err) const
+{
+    double at = std::chrono::duration<double>(Clock::now() - started_).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%+9.3f s  ", at);
+    std::string entry = stamp + std::string(is_err ? "stderr| " : "     | ") + line;
+    if (++run_lines_ <= run_kept) {
+        events_.push_back(std::move(entry));
+        return;
+    }
+    tail_.push_back(std::move(entry));
+    if (tail_.size() > run_kept) {
+        tail_.erase(tail_.begin());
+        ++dropped_;
+    }
+}
+
+std::string Program::transcript(std::size_t entries) const
+{
+    std::lock_guard hold(lock_);
+    return transcript_locked(entries);
+}
+
+std::string Program::transcript_locked(std::size_t entries) const
+{
+    std::vector<std::string> all = events_;
+    if (dropped_ > 0)
+        all.push_back("           ... " + std::to_string(dropped_) + " more lines ...");
+    all.insert(all.end(), tail_.begin(), tail_.end());
+    const std::string& partial = partial_out_.empty() ? partial_err_ : partial_out_;
+    if (!partial.empty())
+        all.push_back("           (and, without a newline yet) " + partial);
+    std::string text = "\nWhat happened (seconds since the start; \"|\" a line it printed):";
+    std::size_t first = all.size() > entries ? all.size() - entries : 0;
+    if (first > 0)
+        text += "\n           ... " + std::to_string(first) + " entries before these ...";
+    for (std::size_t k = first; k < all.size(); ++k)
+        text += "\n" + all[k];
+    return text;
 }
 
 void Program::read_loop()
@@ -459,9 +489,18 @@ void Program::read_loop()
                 if (mirror_ >= 0)
                     (void)!::write(mirror_, buffer, static_cast<std::size_t>(got));
                 std::string& text = is_err ? err_text_ : out_text_;
-                for (ssize_t k = 0; k < got; ++k)
-                    if (!(terminal_ && buffer[k] == '\r'))
-                        text.push_back(buffer[k]);
+                std::string& partial = is_err ? partial_err_ : partial_out_;
+                for (ssize_t k = 0; k < got; ++k) {
+                    if (terminal_ && buffer[k] == '\r')
+                        continue;
+                    text.push_back(buffer[k]);
+                    if (buffer[k] != '\n') {
+                        partial.push_back(buffer[k]);
+                        continue;
+                    }
+                    note_line(partial, is_err);
+                    partial.clear();
+                }
             }
             changed_.notify_all();
         }
@@ -472,6 +511,7 @@ void Program::type(std::string_view text) const
 {
     if (input_ < 0)
         throw std::logic_error("the program's input is not a pipe or a terminal");
+    note("typed \"" + shown_keys(text) + "\"");
     write_all(input_, text);
 }
 
@@ -481,6 +521,7 @@ void Program::type_signal_key(int index) const
         signal_group(index == VINTR ? SIGINT : SIGQUIT);
         return;
     }
+    note(index == VINTR ? "typed the interrupt key" : "typed the quit key");
     // The terminal drops output not yet read when it turns the key into a signal: let the reader
     // take everything that is waiting first.
     auto until = Clock::now() + seconds(2);
@@ -511,21 +552,32 @@ void Program::close_input()
         termios mode{};
         tcgetattr(master_, &mode);
         char key = static_cast<char>(mode.c_cc[VEOF]);
+        note("typed the end-of-file key");
         write_all(master_, std::string_view(&key, 1));
     } else if (input_ >= 0) {
+        note("closed its input");
         close(input_);
         input_ = -1;
     }
 }
 
+bool Program::echoes() const
+{
+    termios mode{};
+    return terminal_ && tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+}
+
 void Program::signal(int sig) const
 {
-    if (!reaped_)
-        ::kill(pid_, sig);
+    if (reaped_)
+        return;
+    note("sent " + signal_name(sig));
+    ::kill(pid_, sig);
 }
 
 void Program::signal_group(int sig) const
 {
+    note("sent " + signal_name(sig) + " to its process group");
     ::kill(-pid_, sig);
 }
 
@@ -547,52 +599,46 @@ pid_t Program::await_child(Clock::duration within)
     }
 }
 
-Check Program::await_status(
-    const std::string& what, Clock::duration within, const std::function<bool(const std::string&)>& ready)
+Check Program::await_until(
+    const std::string& what, const std::function<bool()>& holds, Clock::duration within)
 {
     auto until = Clock::now() + within;
     while (Clock::now() < until && running()) {
-        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (ready(line))
-                return {true, {}};
+        if (holds())
+            return {true, {}};
         std::this_thread::sleep_for(milliseconds(2));
     }
     std::string seen = running() ? "it never did" : "it " + describe(ending_);
-    return {false, name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output())};
+    return {false,
+        name_ + ": waited until it " + what + "; " + seen + ". It printed: " + excerpt(output()) +
+            transcript()};
 }
 
-namespace {
-
-// Whether a signal set line of /proc/<pid>/status ("SigCgt:\t0000000000000002") holds `sig`.
-bool line_holds(const std::string& line, std::string_view set, int sig)
+Check Program::await_status(
+    const std::string& what, Clock::duration within, const std::function<bool(const std::string&)>& ready)
 {
-    if (!line.starts_with(set) || line.size() <= set.size() || line[set.size()] != ':')
-        return false;
-    return (std::stoull(line.substr(set.size() + 1), nullptr, 16) >> (sig - 1) & 1U) != 0;
-}
-
-}  // namespace
-
-bool in_signal_set(pid_t pid, std::string_view set, int sig)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line_holds(line, set, sig))
-            return true;
-    return false;
+    return await_until(
+        what,
+        [this, &ready] {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            for (std::string line; std::getline(status, line);)
+                if (ready(line))
+                    return true;
+            return false;
+        },
+        within);
 }
 
 Check Program::await_caught(int sig, Clock::duration within)
 {
     return await_status("had a handler for " + signal_name(sig), within,
-        [sig](const std::string& line) { return line_holds(line, "SigCgt", sig); });
+        [sig](const std::string& line) { return signal_line_holds(line, "SigCgt", sig); });
 }
 
 Check Program::await_pending(int sig, Clock::duration within)
 {
     return await_status("held " + signal_name(sig) + " pending", within, [sig](const std::string& line) {
-        return line_holds(line, "ShdPnd", sig) || line_holds(line, "SigPnd", sig);
+        return signal_line_holds(line, "ShdPnd", sig) || signal_line_holds(line, "SigPnd", sig);
     });
 }
 
@@ -621,7 +667,8 @@ Check Program::await(std::string_view what, Clock::duration within,
             std::string why = out_closed_ && out_file_.empty() ? "the output ended" : "nothing like it came";
             return {false,
                 name_ + ": waited for " + std::string(what) + "; " + why +
-                    ". The output after the last match was: " + excerpt(out_text_.substr(cursor_))};
+                    ". The output after the last match was: " + excerpt(out_text_.substr(cursor_)) +
+                    transcript_locked(40)};
         }
     }
 }
@@ -673,8 +720,9 @@ Check Program::silent_for(Clock::duration span)
     changed_.wait_for(hold, span, [&] { return out_text_.size() + err_text_.size() != before; });
     if (out_text_.size() + err_text_.size() == before)
         return {true, {}};
-    return {
-        false, name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_)};
+    return {false,
+        name_ + ": expected silence, but it printed: " + excerpt(out_text_.substr(seen) + err_text_) +
+            transcript_locked(40)};
 }
 
 std::string Program::output() const
@@ -717,6 +765,7 @@ bool Program::running()
     if (r == pid_) {
         reaped_ = true;
         ending_ = WIFEXITED(status) ? exited(WEXITSTATUS(status)) : killed_by(WTERMSIG(status));
+        note("it " + describe(ending_));
     }
     return !reaped_;
 }

@@ -93,7 +93,8 @@ public:
     void type(std::string_view text) const;
     void interrupt();
     void quit();
-    void close_input();  // end of file on a stdin pipe
+    void close_input();   // end of file on a stdin pipe
+    bool echoes() const;  // whether its terminal echoes typed keys now (as the program left it)
 
     // Signals from outside, as `kill` would send them.
     void signal(int sig) const;           // to the program
@@ -108,6 +109,10 @@ public:
     Check await_caught(int sig, Clock::duration within = patience());
     Check await_pending(int sig, Clock::duration within = patience());
     Check await_blocked(Clock::duration within = patience());
+    // Any other such wait: until `holds()` says yes, while the program runs. `what` completes "waited
+    // until it ...", for the failure's text.
+    Check await_until(
+        const std::string& what, const std::function<bool()>& holds, Clock::duration within = patience());
 
     // Output. On a terminal, stdout and stderr are one stream, as on the screen; line ends are
     // "\n" whatever the terminal turned them into. Reading moves a cursor: await_line and
@@ -125,6 +130,11 @@ public:
     Ending await_end(Clock::duration within = patience());
     bool running();
 
+    // What happened, with times since the start: the keys typed, the signals sent, the lines seen (a
+    // flood of lines shortened to its first and last few) and the end; the last `entries` of it. A
+    // failed Check carries it too.
+    std::string transcript(std::size_t entries = 40) const;
+
 private:
     void start(const Launch& launch);
     void read_loop();
@@ -134,6 +144,9 @@ private:
     Check await_status(const std::string& what, Clock::duration within,
         const std::function<bool(const std::string&)>& ready);
     void stop_everything();
+    void note(const std::string& event) const;
+    void note_line(const std::string& line, bool is_err) const;  // with lock_ held
+    std::string transcript_locked(std::size_t entries) const;
 
     std::string name_;
     pid_t pid_ = -1;
@@ -153,6 +166,15 @@ private:
     std::string out_text_, err_text_;
     bool out_closed_ = false, err_closed_ = false;
     std::size_t cursor_ = 0;
+
+    // The transcript, under lock_. A run of lines between two events keeps its first few in
+    // events_ and its last few in tail_, counting those dropped in between.
+    Clock::time_point started_ = Clock::now();
+    mutable std::vector<std::string> events_;
+    mutable std::vector<std::string> tail_;
+    mutable std::size_t run_lines_ = 0, dropped_ = 0;
+    std::string partial_out_, partial_err_;
+
     std::thread reader_;
 };
 
@@ -169,10 +191,6 @@ std::string timescale_path();
 // The preload library that makes chosen calls fail (Launch::faults, Launch::kill_log) is part of the
 // tests, not of the stage: they say where it is before they start a program with it.
 void use_fault_library(std::string path);
-
-// Whether a signal set of /proc/<pid>/status ("SigCgt" caught, "SigBlk" blocked, "ShdPnd" pending
-// for the process, ...) holds `sig` now.
-bool in_signal_set(pid_t pid, std::string_view set, int sig);
 
 // Whether the programs were built with ThreadSanitizer, whose runtime changes two things they
 // show: it runs a signal handler only once the program next calls into the C library (a busy poll

@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "processes.hpp"
+
 namespace demo {
 
 namespace {
@@ -207,18 +209,7 @@ std::string signal_names(SignalSet set)
             continue;
         if (!names.empty())
             names += ' ';
-        // The two below SIGRTMIN belong to the C library's thread support (cancellation, and
-        // making set*id calls reach every thread): a threaded program has a handler for them.
-        if (sig == SIGRTMIN - 2)
-            names += "SIGCANCEL (C library)";
-        else if (sig == SIGRTMIN - 1)
-            names += "SIGSETXID (C library)";
-        else if (sig >= SIGRTMIN && sig <= SIGRTMAX)
-            names += sig == SIGRTMIN ? "SIGRTMIN" : "SIGRTMIN+" + std::to_string(sig - SIGRTMIN);
-        else if (const char* abbrev = sigabbrev_np(sig))
-            names += std::string("SIG") + abbrev;
-        else
-            names += "signal " + std::to_string(sig);
+        names += signal_name(sig);
     }
     return names.empty() ? "none" : names;
 }

@@ -1,12 +1,12 @@
-// Telling a spinning process from a sleeping, stopped or ended one, from what /proc says of it. A
-// busy loop is what several programs show; a test waits for its processor time to grow instead of
-// guessing how long to watch.
+// What /proc says of a process: its state and processor time, its children, its signal sets. A
+// busy loop is what several programs show; the tour and the tests wait for its processor time to
+// grow instead of guessing how long to watch.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -19,44 +19,24 @@ struct ProcessState {
     long ticks = -1;  // user plus system time in clock ticks
 };
 
-inline ProcessState state_of(pid_t pid)
-{
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(file, text))
-        return {};
-    std::istringstream fields(text.substr(text.rfind(')') + 1));
-    ProcessState found;
-    std::string skip;
-    fields >> found.state;
-    for (int field = 4; field <= 13; ++field)  // ppid ... cmajflt
-        fields >> skip;
-    long user = 0, system = 0;
-    if (fields >> user >> system)
-        found.ticks = user + system;
-    return found;
-}
+ProcessState state_of(pid_t pid);
+bool ended(const ProcessState& s);
 
-inline bool ended(const ProcessState& s)
-{
-    return s.state == 0 || s.state == 'Z' || s.state == 'X';
-}
+// Processes whose parent is `parent`, and all processes below `root`, in order of process ID.
+std::vector<pid_t> children_of(pid_t parent);
+std::vector<pid_t> descendants_of(pid_t root);
+
+// Whether a signal set of /proc/<pid>/status ("SigCgt" caught, "SigBlk" blocked, "ShdPnd" pending
+// for the process, ...) holds `sig` now; and whether one line of that file is such a set holding it.
+bool in_signal_set(pid_t pid, std::string_view set, int sig);
+bool signal_line_holds(const std::string& line, std::string_view set, int sig);
+
+// A signal by its name, "SIGINT"; the two below SIGRTMIN by what the C library uses them for.
+std::string signal_name(int sig);
 
 // Waits until `pid` has spent 30 ms more of the processor than now: only a loop that really runs
 // gets there, while a process that sleeps, is stopped or ends never does.
-inline Check await_spinning(pid_t pid, const std::string& who, Clock::duration within = patience())
-{
-    long start = state_of(pid).ticks;
-    auto until = Clock::now() + within;
-    for (ProcessState now = state_of(pid); !ended(now); now = state_of(pid)) {
-        if (now.ticks - start >= 3)
-            return {true, {}};
-        if (Clock::now() >= until)
-            return {false, who + " never spun: it has used " + std::to_string(now.ticks) + " ticks in all"};
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return {false, who + " ended instead of spinning"};
-}
+Check await_spinning(pid_t pid, const std::string& who, Clock::duration within = patience());
 
 // Waits until what /proc says of `pid` is as `wanted`.
 template <typename Wanted>
@@ -71,16 +51,8 @@ Check await_process(pid_t pid, Wanted wanted, const std::string& failure, Clock:
     return {true, {}};
 }
 
-inline Check await_ended(pid_t pid, const std::string& who)
-{
-    return await_process(pid, ended, who + " was still there");
-}
-
+Check await_ended(pid_t pid, const std::string& who);
 // Asleep: blocked in a call, such as a wait.
-inline Check await_asleep(pid_t pid, const std::string& who)
-{
-    return await_process(
-        pid, [](const ProcessState& s) { return s.state == 'S'; }, who + " never went back to waiting");
-}
+Check await_asleep(pid_t pid, const std::string& who);
 
 }  // namespace demo

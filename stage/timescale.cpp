@@ -1,6 +1,7 @@
-// Test-only preload library: makes sleep() and alarm() run POSIX_DEMOS_TIME_SCALE times faster in the
-// program it is preloaded into, so that a 100-second handler run takes a fraction of a second. What
-// they give back (seconds left) is scaled back, so the program sees the values it would see unscaled.
+// The time-scaling preload library: makes sleep() and alarm() run POSIX_DEMOS_TIME_SCALE times faster
+// in the program it is preloaded into, so that a 100-second handler run takes a second in the tour and
+// less in a test. No program links it. What they give back (seconds left) is scaled back, so the
+// program sees the values it would see unscaled.
 //
 // Both replacements run inside signal handlers (programs sleep in handlers and re-arm alarms there),
 // so they use only nanosleep() and setitimer(), plain system calls, and the scale is read once at load.

@@ -76,6 +76,44 @@ TEST(InterruptChild, WithTheInterruptIgnoredTheChildSpinsUntilEndedAnotherWay)
     EXPECT_EQ(p.output(), "");
 }
 
+// A parent that leaves SIGCHLD ignored for its children (the setting survives exec) would have the
+// kernel reap the child at once, and the wait would find no status to report.
+TEST(InterruptChild, StartedWithChildEndsIgnoredItStillReportsTheInterrupt)
+{
+    Program p("interrupt_child", {.terminal = false, .ignored = {SIGCHLD}});
+    ASSERT_EQ(p.await_end(), demo::exited(0));
+    EXPECT_EQ(p.errors(), report(SIGINT));
+    EXPECT_EQ(p.output(), "");
+}
+
+// A spinning child whose parent is killed from outside must not spin on for ever, unseen.
+TEST(ParentEndedFromOutside, TakesItsSpinningChildWithIt)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> ignored;  // interrupt_child's child survives the parent's SIGINT only so
+        int sig;                   // sent to the parent
+    };
+    const Case cases[] = {
+        {"child_exit_notice", {}, SIGKILL},
+        {"child_exit_notice", {}, SIGTERM},
+        {"interrupt_child", {SIGINT}, SIGKILL},
+        {"interrupt_child", {SIGINT}, SIGTERM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " sent " + strsignal(c.sig));
+        Program p(c.name, {.terminal = false, .ignored = c.ignored});
+        pid_t child = p.await_child();
+        ASSERT_NE(child, 0) << "no child came";
+        ASSERT_TRUE(shown(demo::await_spinning(child, "the child")));
+        p.signal(c.sig);
+        EXPECT_EQ(p.await_end(), demo::killed_by(c.sig));
+        EXPECT_TRUE(shown(demo::await_process(child, demo::ended,
+            "the child still ran a second after its parent", demo::patience(demo::seconds(1)))));
+        EXPECT_EQ(p.output() + p.errors(), "");
+    }
+}
+
 TEST(ChildExitNotice, EachStopContinueAndEndOfTheChildIsOneNoticeAndFiveMore)
 {
     struct Case {

@@ -176,7 +176,7 @@ TEST(ShowNiceness, AnswersEachKindOfArgument)
     // Each query runs at niceness 4, so that a report of its own niceness is told from the others.
     const std::string own = report(0, 4) + "\n";
     auto no_process = [](const char* id) {
-        return "show_niceness: process " + std::string(id) + ": No such process\n";
+        return "getpriority(PRIO_PROCESS, " + std::string(id) + "): No such process\n";
     };
     const Case cases[] = {
         {{}, 255, "", ""},
@@ -190,6 +190,8 @@ TEST(ShowNiceness, AnswersEachKindOfArgument)
         {{"-5"}, 1, "", no_process("-5")},
         {{"2147483648"}, 1, "", no_process("2147483647")},
         {{"99999999999"}, 1, "", no_process("2147483647")},
+        {{"4294967296"}, 1, "",
+            no_process("2147483647")},  // saturates, rather than wrapping round to 0 (itself)
         {{"-2147483648"}, 1, "", no_process("-2147483648")},
         {{"-99999999999999999999999999"}, 1, "", no_process("-2147483648")},
     };

@@ -2,14 +2,13 @@
 // person at the terminal would have seen instead.
 #pragma once
 
-#include <charconv>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
 
 #include "driver.hpp"
+#include "lines.hpp"
 
 // The fault-injection library is built beside the test executables; the stage starts a program with
 // it when a test gives a fault plan or a kill log.
@@ -25,15 +24,12 @@ inline testing::AssertionResult shown(const demo::Check& check)
     return testing::AssertionFailure() << check.what;
 }
 
-// The whole number that makes up the rest of `line` after `prefix`, if that is what the line is.
-inline std::optional<int> number_after(std::string_view line, std::string_view prefix)
+// Whether `text` holds `part` somewhere; a failure quotes the text.
+inline testing::AssertionResult holds(const std::string& text, std::string_view part)
 {
-    if (!line.starts_with(prefix) || line.size() == prefix.size())
-        return std::nullopt;
-    int value = 0;
-    const char* end = line.data() + line.size();
-    auto [stop, error] = std::from_chars(line.data() + prefix.size(), end, value);
-    if (error != std::errc{} || stop != end)
-        return std::nullopt;
-    return value;
+    if (text.find(part) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
 }
+
+using demo::number_after;
