@@ -214,11 +214,11 @@ std::string signal_names(SignalSet set)
     return names.empty() ? "none" : names;
 }
 
-const Symbols& KernelView::symbols_of(pid_t pid, unsigned long long started)
+const Symbols& KernelView::symbols_of(pid_t pid, pid_t tid, unsigned long long started)
 {
     auto at = known_.find(pid);
     if (at == known_.end() || at->second.started != started || at->second.symbols.empty())
-        at = known_.insert_or_assign(pid, Known{started, Symbols::of(pid)}).first;
+        at = known_.insert_or_assign(pid, Known{started, Symbols::of(pid, tid)}).first;
     return at->second.symbols;
 }
 
@@ -285,18 +285,6 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
     bool others =
         std::strtol(std::string(field(status, "Uid")).c_str(), nullptr, 10) != static_cast<long>(geteuid());
 
-    // The command's own name (comm is cut at 15 characters): the last part of argv[0].
-    std::string command;
-    std::snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
-    if (slurp(path, command) == 0 && !command.empty()) {
-        command.resize(std::strlen(command.c_str()));
-        std::size_t slash = command.rfind('/');
-        if (slash != std::string::npos)
-            command.erase(0, slash + 1);
-        if (!command.empty())
-            p.name = command;
-    }
-
     std::vector<pid_t> children;
     std::snprintf(path, sizeof path, "/proc/%d/task", pid);
     DIR* tasks = opendir(path);
@@ -350,7 +338,7 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
                 unsigned long long first = std::strtoull(next, nullptr, 16);
                 if (nr == 202) {
                     if (symbols == nullptr)
-                        symbols = &symbols_of(pid, started);
+                        symbols = &symbols_of(pid, t.tid, started);
                     char where[40];
                     std::snprintf(where, sizeof where, "0x%llx", first);
                     t.call = "waits on " + symbols->covering(first).value_or(where);
@@ -380,6 +368,22 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
         [](const ThreadView& a, const ThreadView& b) { return a.tid < b.tid; });
     if (p.threads.empty())
         p.ended = true;
+
+    // The command's own name (comm is cut at 15 characters): the last part of argv[0], as a live
+    // thread sees it, since the main thread's entry shows none once it has ended (pthread_exit).
+    auto live = std::find_if(p.threads.begin(), p.threads.end(),
+        [](const ThreadView& t) { return t.state != 'Z' && t.state != 'X'; });
+    std::string command;
+    std::snprintf(
+        path, sizeof path, "/proc/%d/task/%d/cmdline", pid, live != p.threads.end() ? live->tid : pid);
+    if (slurp(path, command) == 0 && !command.empty()) {
+        command.resize(std::strlen(command.c_str()));
+        std::size_t slash = command.rfind('/');
+        if (slash != std::string::npos)
+            command.erase(0, slash + 1);
+        if (!command.empty())
+            p.name = command;
+    }
 
     // The process as a whole: running if any thread runs, else waiting if one is in an
     // uninterruptible wait, sleeping if one sleeps; stopped when all are; a zombie when only ended

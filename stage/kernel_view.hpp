@@ -61,7 +61,7 @@ private:
         unsigned long long started = 0;  // start time, which tells a reused process ID apart
         Symbols symbols;
     };
-    const Symbols& symbols_of(pid_t pid, unsigned long long started);
+    const Symbols& symbols_of(pid_t pid, pid_t tid, unsigned long long started);
     bool read_process(pid_t pid, int depth, Snapshot& into, std::string& failure);
 
     std::map<pid_t, Known> known_;

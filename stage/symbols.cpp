@@ -43,11 +43,11 @@ std::string readable(const char* name)
 }
 
 // Where the executable's first byte (file offset 0) is mapped in the process: the first line of
-// /proc/PID/maps for that file (matched by device and inode, since its path may have gone).
-std::optional<std::uint64_t> mapped_start(pid_t pid, const struct stat& exe)
+// the maps file for that file (matched by device and inode, since its path may have gone).
+std::optional<std::uint64_t> mapped_start(pid_t pid, pid_t tid, const struct stat& exe)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/maps", pid);
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/maps", pid, tid);
     std::FILE* maps = std::fopen(path, "re");
     if (maps == nullptr)
         return std::nullopt;
@@ -70,11 +70,11 @@ std::optional<std::uint64_t> mapped_start(pid_t pid, const struct stat& exe)
 
 }  // namespace
 
-Symbols Symbols::of(pid_t pid)
+Symbols Symbols::of(pid_t pid, pid_t tid)
 {
     Symbols found;
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/exe", pid, tid);
     CloseFd exe{open(path, O_RDONLY | O_CLOEXEC)};
     struct stat about { };
     if (exe.fd < 0 || fstat(exe.fd, &about) != 0)
@@ -97,7 +97,7 @@ Symbols Symbols::of(pid_t pid)
         if (gelf_getphdr(elf.get(), static_cast<int>(i), &segment) != nullptr && segment.p_type == PT_LOAD)
             linked = segment.p_vaddr - segment.p_offset;
     }
-    std::optional<std::uint64_t> start = mapped_start(pid, about);
+    std::optional<std::uint64_t> start = mapped_start(pid, tid, about);
     if (!linked || !start)
         return found;
     std::uint64_t bias = *start - *linked;

@@ -15,9 +15,11 @@ namespace demo {
 class Symbols {
 public:
     // The data objects of the executable that process `pid` runs, placed at their run-time
-    // addresses. Empty when the executable or its mappings can't be read (another user's process,
-    // one that has ended) or it has no symbols left (a stripped binary keeps only a few in .dynsym).
-    static Symbols of(pid_t pid);
+    // addresses, as its live thread `tid` sees them: once the main thread has ended (pthread_exit),
+    // the process's own /proc entries show no executable and no mappings, its other threads' do.
+    // Empty when the executable or its mappings can't be read (another user's process, one that has
+    // ended) or it has no symbols left (a stripped binary keeps only a few in .dynsym).
+    static Symbols of(pid_t pid, pid_t tid);
 
     // The variable whose bytes hold `address`: a futex word sits somewhere inside a sem_t or a
     // pthread_cond_t, not necessarily at its start.

@@ -133,6 +133,11 @@ INSTANTIATE_TEST_SUITE_P(Peek, Views,
             {{Act::Look, "Waiting on condition variable cond1",
                  thread + "sleeping +waits on cond1 +switches"},
                 {Act::Look, "", main_thread + "sleeping +sleeps +switches"}}},
+        // With its main thread ended, the process lives on in the worker, which waits on `s`.
+        ViewCase{"interrupt_release", {}, 0,
+            {{Act::Look, "", main_thread + "zombie +has ended"},
+                {Act::Look, "", R"(^\d+ interrupt_release  sleeping)"},
+                {Act::Look, "", thread + "sleeping +waits on s +switches"}}},
         // The handler is in place from the start; during its run SIGINT is blocked, and a second
         // Ctrl-C then waits pending.
         ViewCase{"interrupt_tally", {}, 0,
