@@ -26,7 +26,7 @@ void add_process(
     if (p.depth > 0)
         heading += " (child of " + std::to_string(p.parent) + ")";
     if (p.ended && p.threads.empty()) {
-        lines.push_back({key, heading + "  ended during the snapshot"});
+        lines.push_back({key, heading + "  ended during the snapshot", Part::heading});
         return;
     }
     char cpu[64];
@@ -39,7 +39,7 @@ void add_process(
     }
     if (p.ended)
         heading += "  ended during the snapshot";
-    lines.push_back({key, heading});
+    lines.push_back({key, heading, Part::heading});
 
     // The threads in columns, so that a change in one shows as a change in one place.
     auto label = [&p](const ThreadView& t) {
@@ -66,20 +66,27 @@ void add_process(
                 std::to_string(t.involuntary) + " involuntary";
         while (!line.empty() && line.back() == ' ')
             line.pop_back();
-        lines.push_back({thread_key, line});
+        lines.push_back({thread_key, line, Part::threads});
         // A thread's own sets, where they differ from the process's.
         if (t.blocked != p.blocked && t.state != 'Z')
-            lines.push_back({thread_key + " blocked", indent + "    blocked  " + signal_names(t.blocked)});
+            lines.push_back(
+                {thread_key + " blocked", indent + "    blocked  " + signal_names(t.blocked), Part::blocked});
         if (t.pending != 0)
-            lines.push_back({thread_key + " pending", indent + "    pending  " + signal_names(t.pending)});
+            lines.push_back(
+                {thread_key + " pending", indent + "    pending  " + signal_names(t.pending), Part::pending});
     }
 
-    const std::pair<const char*, SignalSet> sets[] = {
-        {"pending", p.pending}, {"blocked", p.blocked}, {"ignored", p.ignored}, {"caught ", p.caught}};
-    for (const auto& [label, set] : sets)
-        lines.push_back({key + " " + label, indent + "  " + label + "  " + signal_names(set)});
+    struct Set {
+        const char* label;
+        SignalSet set;
+        Part part;
+    };
+    const Set sets[] = {{"pending", p.pending, Part::pending}, {"blocked", p.blocked, Part::blocked},
+        {"ignored", p.ignored, Part::ignored}, {"caught ", p.caught, Part::caught}};
+    for (const Set& s : sets)
+        lines.push_back({key + " " + s.label, indent + "  " + s.label + "  " + signal_names(s.set), s.part});
     if (!p.hidden.empty())
-        lines.push_back({key + " hidden", indent + "  (" + p.hidden + ")"});
+        lines.push_back({key + " hidden", indent + "  (" + p.hidden + ")", Part::hidden});
 }
 
 }  // namespace
@@ -98,16 +105,17 @@ std::vector<ViewLine> view_lines(const Snapshot& now, const Snapshot* before, do
     return lines;
 }
 
-std::vector<std::string> glimpse(pid_t pid)
+std::vector<ViewLine> glimpse(pid_t pid, std::initializer_list<Part> parts)
 {
     KernelView kernel;
     Snapshot snapshot = kernel.take(pid);
-    std::vector<std::string> lines;
+    std::vector<ViewLine> lines;
     if (snapshot.processes.empty())
         return lines;
     snapshot.processes.resize(1);
     for (ViewLine& line : view_lines(snapshot))
-        lines.push_back(std::move(line.text));
+        if (line.part == Part::hidden || std::find(parts.begin(), parts.end(), line.part) != parts.end())
+            lines.push_back(std::move(line));
     return lines;
 }
 
