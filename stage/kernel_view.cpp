@@ -264,20 +264,26 @@ bool KernelView::read_process(pid_t pid, int depth, Snapshot& into, std::string&
         return false;
     }
     p.name = stat.substr(open + 1, close - open - 1);
-    char state = 0;
-    int parent = 0;
-    unsigned long user = 0, system = 0;
-    long nice = 0;
-    unsigned long long started = 0;
-    // state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime cutime
-    // cstime priority nice threads itrealvalue starttime
-    std::sscanf(stat.c_str() + close + 1,
-        " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu %*d %*d %*d %ld %*d %*d %llu", &state, &parent,
-        &user, &system, &nice, &started);
-    p.parent = parent;
-    p.state = state;
-    p.niceness = static_cast<int>(nice);
-    p.cpu_ticks = static_cast<long>(user + system);
+    // After the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime
+    // stime cutime cstime priority nice threads itrealvalue starttime, separated by spaces.
+    std::vector<std::string_view> fields;
+    for (std::string_view rest = std::string_view(stat).substr(close + 1); fields.size() < 20;) {
+        std::size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos)
+            break;
+        rest.remove_prefix(start);
+        std::size_t end = std::min(rest.find(' '), rest.size());
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    auto number_at = [&fields](std::size_t index) {
+        return index < fields.size() ? std::strtoll(std::string(fields[index]).c_str(), nullptr, 10) : 0;
+    };
+    p.state = fields.empty() ? '?' : fields[0].front();
+    p.parent = static_cast<pid_t>(number_at(1));
+    p.cpu_ticks = static_cast<long>(number_at(11) + number_at(12));
+    p.niceness = static_cast<int>(number_at(16));
+    auto started = static_cast<unsigned long long>(number_at(19));
     p.pending = signal_set(status, "ShdPnd");
     p.blocked = signal_set(status, "SigBlk");
     p.ignored = signal_set(status, "SigIgn");

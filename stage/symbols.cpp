@@ -54,13 +54,19 @@ std::optional<std::uint64_t> mapped_start(pid_t pid, pid_t tid, const struct sta
     std::optional<std::uint64_t> found;
     char line[512];
     while (!found && std::fgets(line, sizeof line, maps)) {
-        unsigned long long start = 0, end = 0, offset = 0, inode = 0;
-        unsigned major = 0, minor = 0;
-        char perms[8];
-        if (std::sscanf(line, "%llx-%llx %7s %llx %x:%x %llu", &start, &end, perms, &offset, &major, &minor,
-                &inode) == 7 &&
-            inode == exe.st_ino && makedev(major, minor) == exe.st_dev && offset == 0)
-            found = start;
+        // "start-end perms offset major:minor inode path": all in hexadecimal but the inode.
+        char* at = nullptr;
+        std::uint64_t start = std::strtoull(line, &at, 16);
+        char* perms = std::strchr(at, ' ');
+        char* after_perms = perms != nullptr ? std::strchr(perms + 1, ' ') : nullptr;
+        if (after_perms != nullptr) {
+            std::uint64_t offset = std::strtoull(after_perms, &at, 16);
+            auto major = static_cast<unsigned>(std::strtoul(at, &at, 16));
+            auto minor = *at == ':' ? static_cast<unsigned>(std::strtoul(at + 1, &at, 16)) : ~0U;
+            std::uint64_t inode = std::strtoull(at, &at, 10);
+            if (inode == exe.st_ino && makedev(major, minor) == exe.st_dev && offset == 0)
+                found = start;
+        }
         // A line longer than the buffer continues in the next read: skip its rest.
         while (std::strchr(line, '\n') == nullptr && std::fgets(line, sizeof line, maps)) { }
     }
