@@ -267,6 +267,7 @@ void peek()
     auto run = [&command](std::vector<std::string> args) {
         args.insert(args.begin(), command);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
