@@ -10,6 +10,9 @@
 //   timings startup BASE_KIB   launch to the first sign of life, median of 30 runs, and peak
 //                              resident memory, each against the baseline program (BASE_KIB is
 //                              the baseline's peak, which only a tool that waits for its end sees)
+//   timings peek               `posix-demos peek PID --once` as a whole process against enter_gate
+//                              with its gate held (median and worst of 50 runs), and the processor
+//                              share of the live view at a terminal over 10 seconds
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +25,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver.hpp"
@@ -247,6 +253,67 @@ void startup(long baseline_kib)
 
 }  // namespace
 
+void peek()
+{
+    Program gate("enter_gate");
+    need(gate.await_line("Starting thread, semaphore is unlocked."));
+    gate.type("\n");
+    need(gate.await_line("Semaphore locked."));
+    settle();
+    std::string command = demo::program_path("posix-demos");
+    std::string pid = std::to_string(gate.pid());
+    // Each run of peek beside a run of `posix-demos --version`, which starts and ends the same
+    // executable doing nothing: the difference is the snapshot's own cost.
+    auto run = [&command](std::vector<std::string> args) {
+        args.insert(args.begin(), command);
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        auto start = Clock::now();
+        pid_t child = 0;
+        int status = 0;
+        if (posix_spawn(&child, argv[0], &quiet, nullptr, argv.data(), environ) != 0 ||
+            waitpid(child, &status, 0) != child || status != 0) {
+            std::fprintf(stderr, "timings: %s %s failed\n", command.c_str(), args[1].c_str());
+            std::exit(1);
+        }
+        posix_spawn_file_actions_destroy(&quiet);
+        return ms(Clock::now() - start);
+    };
+    std::vector<double> whole, empty;
+    for (int i = 0; i < 50; ++i) {
+        whole.push_back(run({"peek", pid, "--once"}));
+        empty.push_back(run({"--version"}));
+    }
+    std::sort(whole.begin(), whole.end());
+    std::printf(
+        "| one snapshot, `posix-demos peek PID --once`, whole process | %.2f ms median | %.2f ms worst |\n",
+        median(whole), whole.back());
+    std::printf(
+        "| `posix-demos --version`, the same executable doing nothing | %.2f ms median | |\n", median(empty));
+
+    demo::Launch launch;
+    launch.args = {"peek", pid};
+    launch.env = {{"TERM", "xterm"}};
+    Program live("posix-demos", launch);
+    need(live.await_text("\x1b[?1049h"));
+    long before = demo::state_of(live.pid()).ticks;
+    auto start = Clock::now();
+    std::this_thread::sleep_for(demo::seconds(10));
+    long used = demo::state_of(live.pid()).ticks - before;
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    live.type("q");
+    need({live.await_end() == demo::exited(0), "the live view did not end on q"});
+    std::printf(
+        "| the live view at a terminal, 10 frames a second | %.2f %% of a processor | over %.0f s |\n",
+        100.0 * static_cast<double>(used) / static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds, seconds);
+}
+
 int main(int argc, char** argv)
 {
     std::string what = argc > 1 ? argv[1] : "";
@@ -254,10 +321,12 @@ int main(int argc, char** argv)
         latency();
     else if (what == "alarms")
         alarms();
+    else if (what == "peek")
+        peek();
     else if (what == "startup" && argc == 3)
         startup(std::strtol(argv[2], nullptr, 10));
     else {
-        std::fprintf(stderr, "usage: timings latency | alarms | startup BASELINE_PEAK_KIB\n");
+        std::fprintf(stderr, "usage: timings latency | alarms | peek | startup BASELINE_PEAK_KIB\n");
         return 2;
     }
     return 0;

@@ -3,6 +3,7 @@
 //
 //   posix-demos tour [NAME...]    plays the tour, or only the scenes named
 //   posix-demos tour --list       lists the scenes
+//   posix-demos peek PID          what the kernel knows of a running program and its children
 //   posix-demos --help            this summary
 //   posix-demos --version         the version
 
@@ -23,6 +24,7 @@ const Command commands[] = {
     {"tour", tour_main,
         "[NAME...]   plays the guided tour, or only the scenes named\n"
         "       posix-demos tour --list      lists the scenes, one a line"},
+    {"peek", peek_main, "PID [--once]    what the kernel knows of a running program, live"},
 };
 
 void usage(std::FILE* to)

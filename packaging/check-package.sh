@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the Debian package from a finished build, unpacks it into a temporary folder without
-# installing it, and checks it: its control fields, then posix-demos from there lists the scenes and
-# plays interrupt_tally.
+# installing it, and checks it: its control fields, then posix-demos from there shows this shell
+# through peek, lists the scenes and plays interrupt_tally.
 #
 # usage: check-package.sh <cpack> <build-dir>
 set -u
@@ -30,6 +30,8 @@ for field in Maintainer Section Description Depends; do
   echo "$field: $(printf '%s' "$value" | head -1)"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends does not name the C library"
+# posix-demos peek reads programs' symbol tables with libelf.
+dpkg-deb -f "$deb" Depends | grep -q 'libelf1' || fail "Depends does not name libelf"
 
 dpkg-deb -x "$deb" "$work/root" || exit 1
 command=$(find "$work/root" -type f -name posix-demos)
@@ -37,6 +39,10 @@ command=$(find "$work/root" -type f -name posix-demos)
 
 scenes=$("$command" tour --list | wc -l)
 [ "$scenes" -eq 14 ] || fail "posix-demos tour --list gave $scenes scenes, not 14"
+if ! view=$("$command" peek $$ --once 2>&1) || [ -z "$view" ]; then
+  printf '%s\n' "$view"
+  fail "posix-demos peek showed nothing of this shell from the unpacked package"
+fi
 if ! played=$("$command" tour interrupt_tally </dev/null 2>&1); then
   printf '%s\n' "$played"
   fail "posix-demos tour interrupt_tally failed from the unpacked package"

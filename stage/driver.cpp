@@ -35,12 +35,6 @@ constexpr int sanitizer_status = 66;  // the exit status the test presets give s
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-std::string signal_name(int sig)
-{
-    const char* abbrev = sigabbrev_np(sig);
-    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
-}
-
 // The last few lines of a text, for messages that say what the person saw.
 std::string excerpt(const std::string& text)
 {

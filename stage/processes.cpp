@@ -1,7 +1,9 @@
 #include "processes.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -78,6 +80,20 @@ bool signal_line_holds(const std::string& line, std::string_view set, int sig)
     if (!line.starts_with(set) || line.size() <= set.size() || line[set.size()] != ':')
         return false;
     return (std::stoull(line.substr(set.size() + 1), nullptr, 16) >> (sig - 1) & 1U) != 0;
+}
+
+std::string signal_name(int sig)
+{
+    // The two below SIGRTMIN belong to the C library's thread support (cancellation, and making
+    // set*id calls reach every thread): a threaded program has a handler for them.
+    if (sig == SIGRTMIN - 2)
+        return "SIGCANCEL (C library)";
+    if (sig == SIGRTMIN - 1)
+        return "SIGSETXID (C library)";
+    if (sig >= SIGRTMIN && sig <= SIGRTMAX)
+        return sig == SIGRTMIN ? "SIGRTMIN" : "SIGRTMIN+" + std::to_string(sig - SIGRTMIN);
+    const char* abbrev = sigabbrev_np(sig);
+    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
 }
 
 bool in_signal_set(pid_t pid, std::string_view set, int sig)

@@ -31,6 +31,9 @@ std::vector<pid_t> descendants_of(pid_t root);
 bool in_signal_set(pid_t pid, std::string_view set, int sig);
 bool signal_line_holds(const std::string& line, std::string_view set, int sig);
 
+// A signal by its name, "SIGINT"; the two below SIGRTMIN by what the C library uses them for.
+std::string signal_name(int sig);
+
 // Waits until `pid` has spent 30 ms more of the processor than now: only a loop that really runs
 // gets there, while a process that sleeps, is stopped or ends never does.
 Check await_spinning(pid_t pid, const std::string& who, Clock::duration within = patience());

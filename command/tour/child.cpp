@@ -49,6 +49,10 @@ void child_exit_notice()
         act(format("kill -%s %d", name, child));
         kill(child, sig);
         need(parent->await_line("CHILD"));
+        if (sig == SIGSTOP) {
+            show_view(child, {demo::Part::heading}, {"stopped"});
+            act("the child is stopped: it spins no more until SIGCONT");
+        }
     }
     need(parent->await_line("val = 25"));
     parent.need_end(demo::exited(0));

@@ -19,6 +19,8 @@ void wait_wake_handoff()
     Staged handoff("wait_wake_handoff");
     need(handoff->await_line("Waiting on condition variable cond1"));
     auto waiting = Clock::now();
+    show_view(handoff->pid(), {demo::Part::threads}, {"waits on cond1"});
+    act("the first thread sleeps inside cond1 until the second signals it");
     need(handoff->await_line("Signaling condition variable cond1"));
     double gap = std::chrono::duration<double>(Clock::now() - waiting).count();
     handoff.need_end(demo::exited(0));

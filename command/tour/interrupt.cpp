@@ -31,12 +31,16 @@ void interrupt_tally()
     tally->interrupt();
     need(tally->await_line("CTRL+C"));
     need(tally->await_until("ran its handler with SIGINT blocked", blocked));
+    show_view(pid, {demo::Part::threads, demo::Part::blocked, demo::Part::caught},
+        {"sleeps", "blocked  SIGINT", "caught   SIGINT"});
+    act("the handler sleeps, and SIGINT, caught by the program, is blocked while it runs");
     act("presses Ctrl-C three times while the handler sleeps");
     for (int k = 0; k < 3; ++k)
         tally->interrupt();
     need(tally->await_until("held SIGINT pending during the run",
         [&] { return blocked() && demo::in_signal_set(pid, "ShdPnd", SIGINT); }));
-    act(format("grep Sig /proc/%d/status: SIGINT blocked, and pending once", pid));
+    show_view(pid, {demo::Part::pending, demo::Part::blocked}, {"pending  SIGINT", "blocked  SIGINT"});
+    act("SIGINT blocked, and pending: once, however many presses came");
     need(tally->await_line("CTRL+C"));
     need(tally->await_until("ended the second run", run_over));
     need(tally->unread().find("CTRL+C") == std::string::npos, "a third run started");

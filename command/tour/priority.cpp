@@ -25,6 +25,7 @@ void renice_self()
     pid_t pid = renice->pid();
     std::string pid_text = std::to_string(pid);
     need(renice->await_line("Sleeping1 ..."));
+    show_view(pid, {demo::Part::heading}, {format("niceness %d ", start)});
     {
         Staged query("show_niceness", {.args = {pid_text}}, "in a second terminal, in the first pause",
             "show_niceness");
@@ -39,6 +40,7 @@ void renice_self()
         query.need_end(demo::exited(0));
         need_lines(*query, {format("Process (%d) Priority is %d.", pid, expected)});
     }
+    show_view(pid, {demo::Part::heading}, {format("niceness %d ", expected)});
     renice.need_end(demo::exited(0));
     say(format("Seen: niceness %d before the change and %d after, from inside and from outside, in one",
         start, expected));

@@ -29,6 +29,8 @@ void enter_gate()
     act("waits a second, watching for greetings");
     need(gate->silent_for(milliseconds(1000)));
     act("none came: the worker is blocked in sem_wait");
+    show_view(gate->pid(), {demo::Part::threads}, {"waits on semaphore"});
+    act("the worker waits on the program's variable semaphore; the main thread waits for the next Enter");
     act("presses Enter");
     gate->type("\n");
     need(gate->await_line("Semaphore unlocked."));
@@ -65,8 +67,8 @@ void permit_drain()
     Staged drain("permit_drain", {.args = {"11"}});
     need(drain->await_blocked());
     need(drain->silent_for(milliseconds(700)));
-    act(format(
-        "cat /proc/%d/stat: state S, asleep in its eleventh sem_wait, using no processor", drain->pid()));
+    show_view(drain->pid(), {demo::Part::heading, demo::Part::threads}, {"sleeping", "waits on s"});
+    act("asleep in its eleventh sem_wait, on the program's semaphore s, using no processor");
     act("presses Ctrl-C");
     drain->interrupt();
     drain.need_end(demo::killed_by(SIGINT));
@@ -85,7 +87,8 @@ void interrupt_release()
     need(release->await_caught(SIGINT));
     need(release->await_until("ended its main thread", [&] { return demo::state_of(pid).state == 'Z'; }));
     need(release->silent_for(milliseconds(700)));
-    act(format("cat /proc/%d/stat: Z, the main thread has ended; the worker lives on, waiting", pid));
+    show_view(pid, {demo::Part::threads}, {"has ended", "waits on s"});
+    act("the main thread has ended; the worker lives on, waiting on the semaphore s");
     act("presses Ctrl-C");
     release->interrupt();
     need(release->await_line("I had to wait until your signal released me!"));

@@ -1,5 +1,6 @@
 #include "staging.hpp"
 
+#include <algorithm>
 #include <sstream>
 #include <thread>
 
@@ -104,6 +105,37 @@ void need_lines(const Program& program, const std::vector<std::string>& expected
     for (const std::string& line : expected)
         wanted += "\n  | " + line;
     throw Failed{program.name() + " printed" + printed(program) + "\nwhere it should have printed:" + wanted};
+}
+
+void show_view(
+    pid_t pid, std::initializer_list<demo::Part> parts, std::initializer_list<std::string_view> wanted)
+{
+    std::vector<demo::ViewLine> lines;
+    auto shows = [&](std::string_view text) {
+        return std::any_of(lines.begin(), lines.end(),
+            [text](const demo::ViewLine& line) { return line.text.find(text) != std::string::npos; });
+    };
+    auto hidden = [&] {
+        return std::any_of(lines.begin(), lines.end(),
+            [](const demo::ViewLine& line) { return line.part == demo::Part::hidden; });
+    };
+    auto complete = [&] { return std::all_of(wanted.begin(), wanted.end(), shows); };
+    // A thread may still be on its way into the call the scene is about: look again for a while,
+    // and only briefly when the kernel hides the calls, since those may then never show.
+    auto start = Clock::now(), until = start + demo::patience(demo::seconds(5));
+    for (lines = demo::glimpse(pid, parts);
+         !complete() && Clock::now() < until && !(hidden() && Clock::now() > start + milliseconds(300));
+         lines = demo::glimpse(pid, parts))
+        pause_for(milliseconds(10));
+    // One block on the screen, so that a program printing meanwhile can't come between its lines.
+    std::string seen;
+    for (const demo::ViewLine& line : lines)
+        seen += "\n  peek | " + line.text;
+    act(format("posix-demos peek %d shows (try it from a second terminal):", pid) + seen);
+    for (std::string_view text : wanted)
+        need(shows(text) || hidden(),
+            "posix-demos peek never showed \"" + std::string(text) +
+                "\"; it showed:" + (seen.empty() ? " nothing" : seen));
 }
 
 void pause_for(milliseconds span)

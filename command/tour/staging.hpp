@@ -3,12 +3,15 @@
 #pragma once
 
 #include <csignal>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "driver.hpp"
 #include "screen.hpp"
+#include "view_text.hpp"
 
 namespace tour {
 
@@ -120,6 +123,12 @@ std::vector<std::string> whole_lines(const std::string& text);
 std::string printed(const Program& program);
 // The program's whole output must be these lines.
 void need_lines(const Program& program, const std::vector<std::string>& expected);
+// Shows a few lines of what `posix-demos peek PID` shows of `pid`, those of the parts given, once
+// they hold every one of `wanted`: a viewer can see the same from a second terminal. When the kernel
+// hides what the threads wait in (ptrace restrictions), the scene shows the view as it is and goes on.
+void show_view(
+    pid_t pid, std::initializer_list<demo::Part> parts, std::initializer_list<std::string_view> wanted);
+
 void pause_for(milliseconds span);
 int own_niceness();
 

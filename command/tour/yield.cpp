@@ -24,6 +24,10 @@ void even_odd_turns()
     Staged turns("even_odd_turns");
     need(turns->await_lines(40));
     pause_for(milliseconds(800));
+    show_view(turns->pid(), {demo::Part::threads}, {"involuntary"});
+    act("a yield that lets another thread run counts as an involuntary switch (the yielding thread");
+    act("stays ready to run); a wait, for the lock of standard output or for the terminal, as a");
+    act("voluntary one. An address is a word waited on outside the program's own variables.");
     std::string before_interrupt = turns->output();  // what was there before the key: whole lines
     act("presses Ctrl-C");
     turns->interrupt();
