@@ -22,15 +22,18 @@ struct Command {
 
 const Command commands[] = {
     {"tour", tour_main,
-        "[NAME...]   plays the guided tour, or only the scenes named\n"
-        "       posix-demos tour --list      lists the scenes, one a line"},
-    {"peek", peek_main, "PID [--once]    what the kernel knows of a running program, live"},
+        "[NAME...]     plays the guided tour, or only the scenes named\n"
+        "       posix-demos tour --list        lists the scenes, one a line"},
+    {"peek", peek_main, "PID [--once]  what the kernel knows of a running program, live"},
 };
 
 void usage(std::FILE* to)
 {
-    for (const Command& command : commands)
-        std::fprintf(to, "usage: posix-demos %s %s\n", command.name, command.usage);
+    const char* lead = "usage:";
+    for (const Command& command : commands) {
+        std::fprintf(to, "%-6s posix-demos %s %s\n", lead, command.name, command.usage);
+        lead = "";
+    }
     std::fprintf(to, "       posix-demos --help | --version\n");
 }
 
