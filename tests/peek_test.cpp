@@ -87,6 +87,10 @@ class Views : public testing::TestWithParam<ViewCase> { };
 TEST_P(Views, ShowWhatTheKernelKnowsInTheProgramsTerms)
 {
     const ViewCase& c = GetParam();
+    // ThreadSanitizer runs a handler only at the program's next call into the C library, and
+    // interrupt_tally's busy poll makes none.
+    if (c.program == std::string("interrupt_tally") && demo::thread_sanitized())
+        GTEST_SKIP() << "the handler never runs under ThreadSanitizer";
     demo::Launch launch;
     launch.args = c.args;
     launch.time_scale = c.time_scale;
@@ -141,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Peek, Views,
         // The handler is in place from the start; during its run SIGINT is blocked, and a second
         // Ctrl-C then waits pending.
         ViewCase{"interrupt_tally", {}, 0,
-            {{Act::Look, "", "^  caught   SIGINT$"}, {Act::Look, "", main_thread + "running +runs"},
+            {{Act::Look, "", "^  caught   (.* )?SIGINT( |$)"}, {Act::Look, "", main_thread + "running +runs"},
                 {Act::CtrlC, "CTRL+C", "^  blocked  SIGINT$"},
                 {Act::Look, "", main_thread + "sleeping +sleeps"}, {Act::CtrlC, "", "^  pending  SIGINT$"}}},
         // The stopped child shows under its parent, which waits for it.
@@ -274,7 +278,8 @@ TEST(Peek, AnotherUsersProcessIsShownWithWhatIsHiddenSaidInWords)
     EXPECT_TRUE(has_line(view, R"(^\d+ permit_drain  sleeping  niceness 0)")) << view;
     EXPECT_TRUE(has_line(view, main_thread + "sleeping +call not shown +switches \\d+")) << view;
     EXPECT_NE(view.find("shown only to the process's owner and to root"), std::string::npos) << view;
-    EXPECT_NE(view.find("  caught   none\n"), std::string::npos) << view;
+    EXPECT_TRUE(has_line(view, "^  pending  none$")) << view;
+    EXPECT_TRUE(has_line(view, "^  caught   ")) << view;
 }
 
 // At a terminal: the view is redrawn in place, what changed is marked, and it ends on q, on Ctrl-C or
